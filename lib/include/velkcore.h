@@ -59,6 +59,90 @@ VELKCORE_API int des_ecbencode(const unsigned char in[8], unsigned char out[8],
 VELKCORE_API int des_ecbdecode(const unsigned char in[8], unsigned char out[8],
                                const des_subkeys ks);
 
+/* Single-DES CBC on one block. Encode writes E(in XOR ivec) to `out`; decode
+ * writes ivec XOR D(in). `ivec` is only read: the caller carries the chain,
+ * passing the last cipher block as the next call's `ivec`. `out` may be `in`
+ * or `ivec`. */
+VELKCORE_API int des_cbcencode(const unsigned char in[8], unsigned char out[8],
+                               const unsigned char ivec[8], const des_subkeys ks);
+VELKCORE_API int des_cbcdecode(const unsigned char in[8], unsigned char out[8],
+                               const unsigned char ivec[8], const des_subkeys ks);
+
+/* Single-DES 8-bit CFB and OFB over `length` bytes. Each byte is XORed with
+ * the first byte of the encrypted register `reg`, which then shifts one byte
+ * left and takes in the cipher byte (CFB) or the keystream byte (OFB). `reg`
+ * is rewritten, so a stream may be split across calls at any byte. Only the
+ * encrypting direction of the cipher is used; OFB encode and decode are the
+ * same transformation. `out` may be `in`. */
+VELKCORE_API int des_cfbencode(const unsigned char *in, unsigned char *out, uint32_t length,
+                               unsigned char reg[8], const des_subkeys ks);
+VELKCORE_API int des_cfbdecode(const unsigned char *in, unsigned char *out, uint32_t length,
+                               unsigned char reg[8], const des_subkeys ks);
+VELKCORE_API int des_ofbencode(const unsigned char *in, unsigned char *out, uint32_t length,
+                               unsigned char reg[8], const des_subkeys ks);
+VELKCORE_API int des_ofbdecode(const unsigned char *in, unsigned char *out, uint32_t length,
+                               unsigned char reg[8], const des_subkeys ks);
+
+/* Two-key triple DES, encrypt-decrypt-encrypt: E1(D2(E1(x))), decoded as
+ * D1(E2(D1(x))). The set-up builds ks1 from key bytes 0-7 and ks2 from bytes
+ * 8-15 and returns the OR of their classes (see des_init); `keylen` is never
+ * read. The mode functions follow the single-DES ones above. */
+VELKCORE_API int des_3EDEinit(const unsigned char key[16], int keylen, des_subkeys ks1,
+                              des_subkeys ks2);
+VELKCORE_API int des_ecb3EDEencode(const unsigned char in[8], unsigned char out[8],
+                                   const des_subkeys ks1, const des_subkeys ks2);
+VELKCORE_API int des_ecb3EDEdecode(const unsigned char in[8], unsigned char out[8],
+                                   const des_subkeys ks1, const des_subkeys ks2);
+VELKCORE_API int des_cbc3EDEencode(const unsigned char in[8], unsigned char out[8],
+                                   const unsigned char ivec[8], const des_subkeys ks1,
+                                   const des_subkeys ks2);
+VELKCORE_API int des_cbc3EDEdecode(const unsigned char in[8], unsigned char out[8],
+                                   const unsigned char ivec[8], const des_subkeys ks1,
+                                   const des_subkeys ks2);
+VELKCORE_API int des_cfb3EDEencode(const unsigned char *in, unsigned char *out, uint32_t length,
+                                   unsigned char reg[8], const des_subkeys ks1,
+                                   const des_subkeys ks2);
+VELKCORE_API int des_cfb3EDEdecode(const unsigned char *in, unsigned char *out, uint32_t length,
+                                   unsigned char reg[8], const des_subkeys ks1,
+                                   const des_subkeys ks2);
+VELKCORE_API int des_ofb3EDEencode(const unsigned char *in, unsigned char *out, uint32_t length,
+                                   unsigned char reg[8], const des_subkeys ks1,
+                                   const des_subkeys ks2);
+VELKCORE_API int des_ofb3EDEdecode(const unsigned char *in, unsigned char *out, uint32_t length,
+                                   unsigned char reg[8], const des_subkeys ks1,
+                                   const des_subkeys ks2);
+
+/* Three-key triple DES, encrypt-encrypt-encrypt: E3(E2(E1(x))), decoded as
+ * D1(D2(D3(x))). The set-up builds ks1, ks2, ks3 from key bytes 0-7, 8-15 and
+ * 16-23 and returns the OR of their classes; `keylen` is never read. The
+ * schedules are always passed first key first, in both directions. */
+VELKCORE_API int des_3EEEinit(const unsigned char key[24], int keylen, des_subkeys ks1,
+                              des_subkeys ks2, des_subkeys ks3);
+VELKCORE_API int des_ecb3EEEencode(const unsigned char in[8], unsigned char out[8],
+                                   const des_subkeys ks1, const des_subkeys ks2,
+                                   const des_subkeys ks3);
+VELKCORE_API int des_ecb3EEEdecode(const unsigned char in[8], unsigned char out[8],
+                                   const des_subkeys ks1, const des_subkeys ks2,
+                                   const des_subkeys ks3);
+VELKCORE_API int des_cbc3EEEencode(const unsigned char in[8], unsigned char out[8],
+                                   const unsigned char ivec[8], const des_subkeys ks1,
+                                   const des_subkeys ks2, const des_subkeys ks3);
+VELKCORE_API int des_cbc3EEEdecode(const unsigned char in[8], unsigned char out[8],
+                                   const unsigned char ivec[8], const des_subkeys ks1,
+                                   const des_subkeys ks2, const des_subkeys ks3);
+VELKCORE_API int des_cfb3EEEencode(const unsigned char *in, unsigned char *out, uint32_t length,
+                                   unsigned char reg[8], const des_subkeys ks1,
+                                   const des_subkeys ks2, const des_subkeys ks3);
+VELKCORE_API int des_cfb3EEEdecode(const unsigned char *in, unsigned char *out, uint32_t length,
+                                   unsigned char reg[8], const des_subkeys ks1,
+                                   const des_subkeys ks2, const des_subkeys ks3);
+VELKCORE_API int des_ofb3EEEencode(const unsigned char *in, unsigned char *out, uint32_t length,
+                                   unsigned char reg[8], const des_subkeys ks1,
+                                   const des_subkeys ks2, const des_subkeys ks3);
+VELKCORE_API int des_ofb3EEEdecode(const unsigned char *in, unsigned char *out, uint32_t length,
+                                   unsigned char reg[8], const des_subkeys ks1,
+                                   const des_subkeys ks2, const des_subkeys ks3);
+
 #ifdef __cplusplus
 }
 #endif
