@@ -5,8 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for preset in dev asan-ubsan; do
+for preset in dev asan-ubsan tsan; do
   echo "=== workflow: $preset"
   cmake --workflow --preset "$preset"
 done
+
+if [ -x fuzz/run.sh ]; then
+  echo "=== workflow: fuzz"
+  cmake --workflow --preset fuzz
+  fuzz/run.sh build/fuzz
+fi
 echo "=== all test runs passed"
