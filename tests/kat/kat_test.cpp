@@ -30,7 +30,9 @@ std::string one_bit(unsigned i) {
     return to_hex(b);
 }
 
-std::string lower(const std::string &hex) { return to_hex(block_from_hex(hex)); }
+std::string lower(const std::string &hex) {
+    return to_hex(block_from_hex(hex));
+}
 
 struct Vector {
     std::string walking; // the block with the set bit: plaintext or key
@@ -59,23 +61,27 @@ std::vector<Vector> key_vectors() {
     const auto rows = read_vectors("sp800_17_variable_key.txt");
     EXPECT_EQ(rows.size(), 56u);
     std::vector<Vector> v(64);
-    for (unsigned i = 8; i <= 64; i += 8) v[i - 1] = {one_bit(i), kParityCipher};
+    for (unsigned i = 8; i <= 64; i += 8)
+        v[i - 1] = {one_bit(i), kParityCipher};
     for (const auto &row : rows) {
         const unsigned n = std::stoul(row.at("Count"));
         const unsigned i = n + (n - 1) / 7;
         Block key = block_from_hex(row.at("Key"));
-        for (auto &byte : key) byte &= 0xfe;
+        for (auto &byte : key)
+            byte &= 0xfe;
         EXPECT_EQ(to_hex(key), one_bit(i)) << "row " << n;
         EXPECT_EQ(lower(row.at("In")), kZero);
         v[i - 1] = {one_bit(i), lower(row.at("Out"))};
     }
-    for (unsigned i = 1; i <= 64; ++i) EXPECT_FALSE(v[i - 1].cipher.empty()) << "I=" << i;
+    for (unsigned i = 1; i <= 64; ++i)
+        EXPECT_FALSE(v[i - 1].cipher.empty()) << "I=" << i;
     return v;
 }
 
 std::string join(const std::vector<std::string> &lines) {
     std::string s;
-    for (const auto &line : lines) s += line + "\n";
+    for (const auto &line : lines)
+        s += line + "\n";
     return s;
 }
 
@@ -107,7 +113,8 @@ std::string success_report(Varying varying, const std::vector<Vector> &vectors) 
 
 std::string quote(const std::string &arg) {
     std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : arg)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 
@@ -118,14 +125,18 @@ struct Outcome {
 
 Outcome run_program(const std::string &program, const std::vector<std::string> &args = {}) {
     std::string command = quote(program);
-    for (const auto &arg : args) command += " " + quote(arg);
+    for (const auto &arg : args)
+        command += " " + quote(arg);
     std::FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) throw std::runtime_error("cannot start " + program);
+    if (!pipe)
+        throw std::runtime_error("cannot start " + program);
     Outcome r{{}, -1};
     char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) r.out.append(buf, n);
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        r.out.append(buf, n);
     const int status = pclose(pipe);
-    if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
+    if (WIFEXITED(status))
+        r.status = WEXITSTATUS(status);
     return r;
 }
 
@@ -159,7 +170,8 @@ constexpr unsigned char kFlipMask = 0x10;
 
 int faulty_decode(const unsigned char in[8], unsigned char out[8], const des_subkeys ks) {
     des_ecbdecode(in, out, ks);
-    if (++decode_calls == fail_at) out[kFlipByte] ^= kFlipMask;
+    if (++decode_calls == fail_at)
+        out[kFlipByte] ^= kFlipMask;
     return 0;
 }
 
@@ -183,14 +195,10 @@ TEST_P(SweepFailure, ReportsFirstFailingVectorAndStops) {
     Block decrypted = block_from_hex(plain);
     decrypted[kFlipByte] ^= kFlipMask;
     auto lines = report_lines(varying, vectors, i);
-    lines.insert(lines.end(), {"*** Decryption for round " + std::to_string(i - 1) + " failed ***",
-                               "",
-                               "KEY=" + (text ? kZero : vectors[i - 1].walking),
-                               "CT=" + vectors[i - 1].cipher,
-                               "PT=" + to_hex(decrypted),
-                               "OT=" + plain,
-                               "",
-                               "Not Succeeded ..."});
+    lines.insert(lines.end(),
+                 {"*** Decryption for round " + std::to_string(i - 1) + " failed ***", "",
+                  "KEY=" + (text ? kZero : vectors[i - 1].walking), "CT=" + vectors[i - 1].cipher,
+                  "PT=" + to_hex(decrypted), "OT=" + plain, "", "Not Succeeded ..."});
 
     fail_at = i;
     decode_calls = 0;

@@ -25,7 +25,8 @@ void write_line(std::FILE *out, const char *text) {
 }
 
 void write_hex(std::FILE *out, const Block block) {
-    for (int i = 0; i < 8; ++i) write_formatted(out, "%02x", block[i]);
+    for (int i = 0; i < 8; ++i)
+        write_formatted(out, "%02x", block[i]);
 }
 
 void set_one_bit(Block block, unsigned index) {
@@ -63,7 +64,8 @@ int run_sweep(Varying varying, des_subkeys ks, BlockFn encode, BlockFn decode, s
         decode(cipher, decrypted, ks);
         if (std::memcmp(decrypted, plain, 8) != 0) {
             // The round is the zero-based index, one less than the I above.
-            write_formatted(out, "\n*** Decryption for round %d failed ***\n", static_cast<int>(index));
+            write_formatted(out, "\n*** Decryption for round %d failed ***\n",
+                            static_cast<int>(index));
             write_formatted(out, "\nKEY=");
             write_hex(out, key);
             write_formatted(out, "\nCT=");
