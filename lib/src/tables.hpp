@@ -131,6 +131,18 @@ static_assert(des_sptab[5][0] == 0x20000010 && des_sptab[5][1] == 0x20400000);
 static_assert(des_sptab[6][0] == 0x00200000 && des_sptab[6][1] == 0x04200002);
 static_assert(des_sptab[7][0] == 0x10001040 && des_sptab[7][1] == 0x00001000);
 
+// The SP tables widened to a full byte of index: des_sptab_byte[t][v] equals
+// des_sptab[t][v & 63]. The round then takes each S-box input as a whole byte
+// of its word and needs no mask to drop the two bits above the field, one
+// operation fewer per look-up on the chain from one round to the next, for
+// 8 KiB of tables instead of 2.
+inline constexpr std::array<std::array<std::uint32_t, 256>, 8> des_sptab_byte = [] {
+    std::array<std::array<std::uint32_t, 256>, 8> t{};
+    for (unsigned box = 0; box < 8; ++box)
+        for (unsigned v = 0; v < 256; ++v) t[box][v] = des_sptab[box][v & 63];
+    return t;
+}();
+
 // Tables of the table-driven schedule builder. The key is read as 16 nibbles,
 // and pc1_nibble[n][v] is the 56-bit C‖D (C in bits 55-28, D in bits 27-0)
 // that nibble n (0 = high nibble of byte 0) with value v contributes through

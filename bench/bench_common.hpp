@@ -1,0 +1,47 @@
+// Shared set-up for the benchmarks: fixed pseudo-random keys and data, so that
+// every run measures the same work, and libcrypto's deprecated DES interface.
+#pragma once
+
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/des.h>
+#include <openssl/evp.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace velk::bench {
+
+// A small xorshift generator: reproducible data without <random>'s weight.
+inline std::vector<unsigned char> pseudo_random(std::size_t n, std::uint64_t seed) {
+    std::vector<unsigned char> out(n);
+    std::uint64_t x = seed | 1u;
+    for (auto &c : out) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        c = static_cast<unsigned char>(x >> 32);
+    }
+    return out;
+}
+
+// The 24 key bytes every triple benchmark uses (three different keys).
+inline const unsigned char *key24() {
+    static const std::vector<unsigned char> k = pseudo_random(24, 0x6b657973u);
+    return k.data();
+}
+
+inline DES_key_schedule openssl_schedule(const unsigned char *key) {
+    DES_cblock k;
+    std::memcpy(k, key, 8);
+    DES_key_schedule ks;
+    DES_set_key_unchecked(&k, &ks);
+    return ks;
+}
+
+// Bytes per benchmark iteration: 512 blocks, well inside the first-level cache.
+inline constexpr std::size_t chunk_blocks = 512;
+inline constexpr std::size_t chunk_bytes = chunk_blocks * 8;
+
+} // namespace velk::bench
