@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "block.hpp"
 
@@ -13,18 +14,16 @@ namespace velk {
 // A cipher here is a callable that transforms the 64-bit block hi || lo in
 // place, hi holding bytes 0-3 and lo bytes 4-7 as load_be32 reads them.
 
-// Single-DES encryption and decryption of the loaded block. The stored
-// output of the block transform is (r, l): the final permutation already
-// undid the rounds' order of the halves, so exchanging them restores it.
+// Single-DES encryption and decryption of the loaded block, as in
+// des_blockencode: final_permutation leaves the output's bytes 0-3 in r and
+// bytes 4-7 in l, so the two words change places on the way out.
 struct SingleEncrypt {
     const std::uint32_t *ks;
     void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
         initial_permutation(hi, lo);
         encrypt_rounds(hi, lo, ks);
         final_permutation(hi, lo);
-        std::uint32_t t = hi;
-        hi = lo;
-        lo = t;
+        std::swap(hi, lo);
     }
 };
 
@@ -34,9 +33,7 @@ struct SingleDecrypt {
         initial_permutation(hi, lo);
         decrypt_rounds(hi, lo, ks);
         final_permutation(hi, lo);
-        std::uint32_t t = hi;
-        hi = lo;
-        lo = t;
+        std::swap(hi, lo);
     }
 };
 
@@ -72,7 +69,8 @@ enum class Feedback { produced, consumed, keystream };
 template <Feedback feedback, class Cipher>
 inline void feedback8(const unsigned char *in, unsigned char *out, std::uint32_t length,
                       unsigned char reg[8], Cipher encrypt) {
-    if (length == 0) return;
+    if (length == 0)
+        return;
     std::uint32_t hi = load_be32(reg), lo = load_be32(reg + 4);
     for (std::uint32_t i = 0; i < length; ++i) {
         std::uint32_t t_hi = hi, t_lo = lo;

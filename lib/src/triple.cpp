@@ -104,14 +104,14 @@ int des_ecb3EDEdecode(const unsigned char in[8], unsigned char out[8], const des
     return 0;
 }
 
-int des_cbc3EDEencode(const unsigned char in[8], unsigned char out[8],
-                      const unsigned char ivec[8], const des_subkeys ks1, const des_subkeys ks2) {
+int des_cbc3EDEencode(const unsigned char in[8], unsigned char out[8], const unsigned char ivec[8],
+                      const des_subkeys ks1, const des_subkeys ks2) {
     velk::cbc_encode(in, out, ivec, EdeEncrypt{ks1, ks2});
     return 0;
 }
 
-int des_cbc3EDEdecode(const unsigned char in[8], unsigned char out[8],
-                      const unsigned char ivec[8], const des_subkeys ks1, const des_subkeys ks2) {
+int des_cbc3EDEdecode(const unsigned char in[8], unsigned char out[8], const unsigned char ivec[8],
+                      const des_subkeys ks1, const des_subkeys ks2) {
     velk::cbc_decode(in, out, ivec, EdeDecrypt{ks1, ks2});
     return 0;
 }
@@ -162,16 +162,14 @@ int des_ecb3EEEdecode(const unsigned char in[8], unsigned char out[8], const des
     return 0;
 }
 
-int des_cbc3EEEencode(const unsigned char in[8], unsigned char out[8],
-                      const unsigned char ivec[8], const des_subkeys ks1, const des_subkeys ks2,
-                      const des_subkeys ks3) {
+int des_cbc3EEEencode(const unsigned char in[8], unsigned char out[8], const unsigned char ivec[8],
+                      const des_subkeys ks1, const des_subkeys ks2, const des_subkeys ks3) {
     velk::cbc_encode(in, out, ivec, EeeEncrypt{ks1, ks2, ks3});
     return 0;
 }
 
-int des_cbc3EEEdecode(const unsigned char in[8], unsigned char out[8],
-                      const unsigned char ivec[8], const des_subkeys ks1, const des_subkeys ks2,
-                      const des_subkeys ks3) {
+int des_cbc3EEEdecode(const unsigned char in[8], unsigned char out[8], const unsigned char ivec[8],
+                      const des_subkeys ks1, const des_subkeys ks2, const des_subkeys ks3) {
     velk::cbc_decode(in, out, ivec, EeeDecrypt{ks1, ks2, ks3});
     return 0;
 }

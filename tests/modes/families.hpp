@@ -71,14 +71,16 @@ inline const Family three_key_eee{"3EEE", 24,
 #undef VELK_FAMILY
 
 // Names the family in parameterised test output instead of its address.
-inline void PrintTo(const Family *f, std::ostream *os) { *os << f->name; }
+inline void PrintTo(const Family *f, std::ostream *os) {
+    *os << f->name;
+}
 
 inline const Family *const all_families[] = {&single_des, &two_key_ede, &three_key_eee};
 
 // The four byte-stream functions of a family, named for failure messages.
 enum class Stream { cfb_encode, cfb_decode, ofb_encode, ofb_decode };
-inline constexpr Stream all_streams[] = {Stream::cfb_encode, Stream::cfb_decode,
-                                         Stream::ofb_encode, Stream::ofb_decode};
+inline constexpr Stream all_streams[] = {Stream::cfb_encode, Stream::cfb_decode, Stream::ofb_encode,
+                                         Stream::ofb_decode};
 inline const char *name(Stream s) {
     static const char *const names[] = {"cfb encode", "cfb decode", "ofb encode", "ofb decode"};
     return names[static_cast<int>(s)];

@@ -8,10 +8,13 @@ namespace {
 
 using namespace velk::test;
 
-Bytes tail8(const Bytes &a) { return Bytes(a.end() - 8, a.end()); }
+Bytes tail8(const Bytes &a) {
+    return Bytes(a.end() - 8, a.end());
+}
 Bytes xor_bytes(const Bytes &a, const Bytes &b) {
     Bytes out(a.size());
-    for (std::size_t i = 0; i < a.size(); ++i) out[i] = a[i] ^ b[i];
+    for (std::size_t i = 0; i < a.size(); ++i)
+        out[i] = a[i] ^ b[i];
     return out;
 }
 

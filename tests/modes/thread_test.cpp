@@ -59,8 +59,10 @@ TEST(Threads, ConcurrentSetupsAndModeCallsGiveTheSingleThreadedResults) {
     std::vector<Expected> cases;
     const Bytes weak_semi = from_hex("0101010101010101 01FE01FE01FE01FE 0123456789abcdef");
     for (const Family *f : all_families) {
-        cases.push_back(compute(*f, Bytes(weak_semi.begin(), weak_semi.begin() + f->key_bytes), rng));
-        for (int i = 0; i < 3; ++i) cases.push_back(compute(*f, rng.bytes(f->key_bytes), rng));
+        cases.push_back(
+            compute(*f, Bytes(weak_semi.begin(), weak_semi.begin() + f->key_bytes), rng));
+        for (int i = 0; i < 3; ++i)
+            cases.push_back(compute(*f, rng.bytes(f->key_bytes), rng));
     }
     std::atomic<int> wrong{0}, checked{0};
     std::vector<std::thread> threads;
@@ -74,7 +76,8 @@ TEST(Threads, ConcurrentSetupsAndModeCallsGiveTheSingleThreadedResults) {
                     ++checked;
                 }
         });
-    for (auto &th : threads) th.join();
+    for (auto &th : threads)
+        th.join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(checked.load(), 4 * 25 * static_cast<int>(cases.size()));
 }

@@ -15,7 +15,8 @@ const Bytes normal = from_hex("0123456789abcdef");
 
 Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes out;
-    for (const auto &p : parts) out.insert(out.end(), p.begin(), p.end());
+    for (const auto &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 
@@ -25,8 +26,10 @@ TEST(TripleSetup, ReturnsTheOrOfTheClassesAndBuildsEverySchedule) {
         Bytes key;
         int cls;
     } cases[] = {
-        {two_key_ede, cat({normal, normal}), 0},  {two_key_ede, cat({normal, weak}), 1},
-        {two_key_ede, cat({semi_b, normal}), 2},  {two_key_ede, cat({weak, semi_a}), 3},
+        {two_key_ede, cat({normal, normal}), 0},
+        {two_key_ede, cat({normal, weak}), 1},
+        {two_key_ede, cat({semi_b, normal}), 2},
+        {two_key_ede, cat({weak, semi_a}), 3},
         {three_key_eee, cat({weak, weak, normal}), 1},
         {three_key_eee, cat({semi_a, semi_b, normal}), 2},
         {three_key_eee, cat({normal, normal, semi_b}), 2},
