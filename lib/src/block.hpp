@@ -105,10 +105,10 @@ inline std::uint32_t feistel(std::uint32_t x, std::uint32_t h, std::uint32_t e,
 }
 
 // Sixteen rounds, two per pass, so the halves never change places. On return
-// r holds the standard's L16 and l its R16 (still rotated): the swap before
-// the inverse permutation is left to final_permutation, or, between stages
-// of a triple block, to the caller. The passes are unrolled; the only loop
-// left is the compiler's to keep or drop.
+// l holds the standard's L16 and r its R16 (still rotated): the swap before
+// the inverse permutation is left to final_permutation, which stores R first,
+// or, between stages of a triple block, to the caller. The passes are
+// unrolled; the only loop left is the compiler's to keep or drop.
 inline void encrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC unroll 8
