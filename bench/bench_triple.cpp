@@ -1,0 +1,207 @@
+// Triple DES, one 8-byte block per call, every triple function of the library
+// beside OpenSSL's DES_ecb3_encrypt / DES_ede3_cbc_encrypt; and 8-bit CFB and
+// OFB beside EVP des-ede3-cfb8, one keystream block per data byte.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "bench_common.hpp"
+#include "velkcore.h"
+
+namespace {
+
+using namespace velk::bench;
+
+struct VelkKeys {
+    des_subkeys k1, k2, k3;
+    VelkKeys() {
+        des_init(key24(), 8, k1);
+        des_init(key24() + 8, 8, k2);
+        des_init(key24() + 16, 8, k3);
+    }
+};
+
+struct OpensslKeys {
+    DES_key_schedule k1 = openssl_schedule(key24()), k2 = openssl_schedule(key24() + 8),
+                     k3 = openssl_schedule(key24() + 16);
+};
+
+void report(benchmark::State &state, std::size_t bytes_per_iteration) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes_per_iteration));
+}
+
+// Independent blocks: block i of the input to block i of the output.
+template <class Step> void independent(benchmark::State &state, Step step) {
+    auto in = pseudo_random(chunk_bytes, 4);
+    std::vector<unsigned char> out(chunk_bytes);
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < chunk_bytes; i += 8) step(&in[i], &out[i]);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    report(state, chunk_bytes);
+}
+
+const VelkKeys &vk() {
+    static const VelkKeys k;
+    return k;
+}
+OpensslKeys &ok() {
+    static OpensslKeys k;
+    return k;
+}
+
+void velk_ecb3EDEencode(benchmark::State &s) {
+    independent(s, [](const unsigned char *i, unsigned char *o) { des_ecb3EDEencode(i, o, vk().k1, vk().k2); });
+}
+void velk_ecb3EDEdecode(benchmark::State &s) {
+    independent(s, [](const unsigned char *i, unsigned char *o) { des_ecb3EDEdecode(i, o, vk().k1, vk().k2); });
+}
+void velk_ecb3EEEencode(benchmark::State &s) {
+    independent(s, [](const unsigned char *i, unsigned char *o) {
+        des_ecb3EEEencode(i, o, vk().k1, vk().k2, vk().k3);
+    });
+}
+void velk_ecb3EEEdecode(benchmark::State &s) {
+    independent(s, [](const unsigned char *i, unsigned char *o) {
+        des_ecb3EEEdecode(i, o, vk().k1, vk().k2, vk().k3);
+    });
+}
+void openssl_DES_ecb3_encrypt(benchmark::State &s) {
+    independent(s, [](const unsigned char *i, unsigned char *o) {
+        DES_ecb3_encrypt(reinterpret_cast<const_DES_cblock *>(const_cast<unsigned char *>(i)),
+                         reinterpret_cast<DES_cblock *>(o), &ok().k1, &ok().k2, &ok().k3,
+                         DES_ENCRYPT);
+    });
+}
+void openssl_DES_ecb3_decrypt(benchmark::State &s) {
+    independent(s, [](const unsigned char *i, unsigned char *o) {
+        DES_ecb3_encrypt(reinterpret_cast<const_DES_cblock *>(const_cast<unsigned char *>(i)),
+                         reinterpret_cast<DES_cblock *>(o), &ok().k1, &ok().k2, &ok().k3,
+                         DES_DECRYPT);
+    });
+}
+
+// CBC encryption chains: each call's chaining value is the block before.
+void velk_cbc3EDEencode(benchmark::State &state) {
+    auto in = pseudo_random(chunk_bytes, 5);
+    std::vector<unsigned char> out(chunk_bytes);
+    const auto iv = pseudo_random(8, 6);
+    for (auto _ : state) {
+        const unsigned char *chain = iv.data();
+        for (std::size_t i = 0; i < chunk_bytes; i += 8) {
+            des_cbc3EDEencode(&in[i], &out[i], chain, vk().k1, vk().k2);
+            chain = &out[i];
+        }
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    report(state, chunk_bytes);
+}
+void velk_cbc3EEEencode(benchmark::State &state) {
+    auto in = pseudo_random(chunk_bytes, 5);
+    std::vector<unsigned char> out(chunk_bytes);
+    const auto iv = pseudo_random(8, 6);
+    for (auto _ : state) {
+        const unsigned char *chain = iv.data();
+        for (std::size_t i = 0; i < chunk_bytes; i += 8) {
+            des_cbc3EEEencode(&in[i], &out[i], chain, vk().k1, vk().k2, vk().k3);
+            chain = &out[i];
+        }
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    report(state, chunk_bytes);
+}
+void openssl_DES_ede3_cbc_encrypt_per_block(benchmark::State &state) {
+    auto in = pseudo_random(chunk_bytes, 5);
+    std::vector<unsigned char> out(chunk_bytes);
+    const auto iv = pseudo_random(8, 6);
+    for (auto _ : state) {
+        DES_cblock chain;
+        std::memcpy(chain, iv.data(), 8);
+        for (std::size_t i = 0; i < chunk_bytes; i += 8)
+            DES_ede3_cbc_encrypt(&in[i], &out[i], 8, &ok().k1, &ok().k2, &ok().k3, &chain,
+                                 DES_ENCRYPT);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    report(state, chunk_bytes);
+}
+
+void velk_cbc3EDEdecode(benchmark::State &s) {
+    independent(s, [](const unsigned char *i, unsigned char *o) {
+        des_cbc3EDEdecode(i, o, i, vk().k1, vk().k2);
+    });
+}
+void velk_cbc3EEEdecode(benchmark::State &s) {
+    independent(s, [](const unsigned char *i, unsigned char *o) {
+        des_cbc3EEEdecode(i, o, i, vk().k1, vk().k2, vk().k3);
+    });
+}
+
+// 8-bit feedback over 1 KiB per iteration, one triple block per byte.
+constexpr std::size_t stream_bytes = 1024;
+
+template <class Run> void stream(benchmark::State &state, Run run) {
+    auto in = pseudo_random(stream_bytes, 7);
+    std::vector<unsigned char> out(stream_bytes);
+    auto reg = pseudo_random(8, 8);
+    for (auto _ : state) {
+        run(in.data(), out.data(), reg.data());
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    report(state, stream_bytes);
+}
+
+void velk_cfb3EDEencode(benchmark::State &s) {
+    stream(s, [](const unsigned char *i, unsigned char *o, unsigned char *r) {
+        des_cfb3EDEencode(i, o, stream_bytes, r, vk().k1, vk().k2);
+    });
+}
+void velk_cfb3EEEencode(benchmark::State &s) {
+    stream(s, [](const unsigned char *i, unsigned char *o, unsigned char *r) {
+        des_cfb3EEEencode(i, o, stream_bytes, r, vk().k1, vk().k2, vk().k3);
+    });
+}
+void velk_ofb3EDEencode(benchmark::State &s) {
+    stream(s, [](const unsigned char *i, unsigned char *o, unsigned char *r) {
+        des_ofb3EDEencode(i, o, stream_bytes, r, vk().k1, vk().k2);
+    });
+}
+void velk_ofb3EEEencode(benchmark::State &s) {
+    stream(s, [](const unsigned char *i, unsigned char *o, unsigned char *r) {
+        des_ofb3EEEencode(i, o, stream_bytes, r, vk().k1, vk().k2, vk().k3);
+    });
+}
+
+void openssl_evp_des_ede3_cfb8(benchmark::State &state) {
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                        &EVP_CIPHER_CTX_free);
+    const auto iv = pseudo_random(8, 8);
+    EVP_EncryptInit_ex(ctx.get(), EVP_des_ede3_cfb8(), nullptr, key24(), iv.data());
+    stream(state, [&](const unsigned char *i, unsigned char *o, unsigned char *) {
+        int n = 0;
+        EVP_EncryptUpdate(ctx.get(), o, &n, i, static_cast<int>(stream_bytes));
+    });
+}
+
+} // namespace
+
+BENCHMARK(velk_ecb3EDEencode);
+BENCHMARK(velk_ecb3EDEdecode);
+BENCHMARK(velk_ecb3EEEencode);
+BENCHMARK(velk_ecb3EEEdecode);
+BENCHMARK(openssl_DES_ecb3_encrypt);
+BENCHMARK(openssl_DES_ecb3_decrypt);
+BENCHMARK(velk_cbc3EDEencode);
+BENCHMARK(velk_cbc3EEEencode);
+BENCHMARK(openssl_DES_ede3_cbc_encrypt_per_block);
+BENCHMARK(velk_cbc3EDEdecode);
+BENCHMARK(velk_cbc3EEEdecode);
+BENCHMARK(velk_cfb3EDEencode);
+BENCHMARK(velk_cfb3EEEencode);
+BENCHMARK(velk_ofb3EDEencode);
+BENCHMARK(velk_ofb3EEEencode);
+BENCHMARK(openssl_evp_des_ede3_cfb8);
