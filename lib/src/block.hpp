@@ -22,14 +22,14 @@ inline void store_be32(unsigned char *p, std::uint32_t v) {
     p[3] = static_cast<unsigned char>(v);
 }
 
-inline std::uint32_t rotl(std::uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)); }
-inline std::uint32_t rotr(std::uint32_t v, unsigned n) { return (v >> n) | (v << (32 - n)); }
+constexpr std::uint32_t rotl(std::uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)); }
+constexpr std::uint32_t rotr(std::uint32_t v, unsigned n) { return (v >> n) | (v << (32 - n)); }
 
 // Swaps the bits of b selected by m with the bits of a selected by m << n.
 // The change to a, t shifted left by n, equals ((b << n) ^ a) & (m << n), and
 // computing it that way lets both halves finish in four dependent steps
 // instead of one of them waiting a fifth for the shift.
-inline void exchange(std::uint32_t &a, std::uint32_t &b, unsigned n, std::uint32_t m) {
+constexpr void exchange(std::uint32_t &a, std::uint32_t &b, unsigned n, std::uint32_t m) {
     const std::uint32_t t = ((a >> n) ^ b) & m;
     const std::uint32_t u = ((b << n) ^ a) & (m << n);
     b ^= t;
@@ -38,7 +38,7 @@ inline void exchange(std::uint32_t &a, std::uint32_t &b, unsigned n, std::uint32
 
 // The initial permutation as five exchanges. It leaves both halves rotated
 // left by one bit, the form in which every S-box input is a contiguous field.
-inline void initial_permutation(std::uint32_t &l, std::uint32_t &r) {
+constexpr void initial_permutation(std::uint32_t &l, std::uint32_t &r) {
     exchange(l, r, 4, 0x0F0F0F0Fu);
     exchange(l, r, 16, 0x0000FFFFu);
     exchange(r, l, 2, 0x33333333u);
@@ -52,7 +52,7 @@ inline void initial_permutation(std::uint32_t &l, std::uint32_t &r) {
 
 // The inverse permutation: the initial network backwards with the halves'
 // roles exchanged, which also performs the standard's final swap.
-inline void final_permutation(std::uint32_t &l, std::uint32_t &r) {
+constexpr void final_permutation(std::uint32_t &l, std::uint32_t &r) {
     r = rotr(r, 1);
     const std::uint32_t t = (l ^ r) & 0xAAAAAAAAu;
     l ^= t;

@@ -36,6 +36,22 @@ inline constexpr std::array<std::uint8_t, 16> des_rotations = [] {
     return r;
 }();
 
+// Initial permutation IP: element i (0-based) names the 1-based input bit
+// that becomes bit i+1 of L0‖R0. The block transform computes it with an
+// exchange network; the many-block path uses the table as it stands.
+inline constexpr std::array<std::uint8_t, 64> initial_perm = {
+    58, 50, 42, 34, 26, 18, 10, 2, 60, 52, 44, 36, 28, 20, 12, 4, //
+    62, 54, 46, 38, 30, 22, 14, 6, 64, 56, 48, 40, 32, 24, 16, 8, //
+    57, 49, 41, 33, 25, 17, 9,  1, 59, 51, 43, 35, 27, 19, 11, 3, //
+    61, 53, 45, 37, 29, 21, 13, 5, 63, 55, 47, 39, 31, 23, 15, 7};
+
+// Expansion E: element i (0-based) names the 1-based bit of the 32-bit half
+// that becomes bit i+1 of the 48-bit input of the S-boxes.
+inline constexpr std::array<std::uint8_t, 48> expansion = {
+    32, 1,  2,  3,  4,  5,  4,  5,  6,  7,  8,  9,  8,  9,  10, 11, //
+    12, 13, 12, 13, 14, 15, 16, 17, 16, 17, 18, 19, 20, 21, 20, 21, //
+    22, 23, 24, 25, 24, 25, 26, 27, 28, 29, 28, 29, 30, 31, 32, 1};
+
 // Permutation P: element i (0-based) names the 1-based bit of the S-box
 // output that becomes bit i+1 of the round function's result.
 inline constexpr std::array<std::uint8_t, 32> perm_p = {
@@ -229,6 +245,27 @@ constexpr bool pc2_distinct() {
     return true;
 }
 static_assert(pc2_distinct());
+
+// IP names every input bit once.
+constexpr bool initial_perm_is_permutation() {
+    std::uint64_t seen = 0;
+    for (auto b : initial_perm) {
+        if (b < 1 || b > 64 || (seen >> (b - 1)) & 1u) return false;
+        seen |= std::uint64_t{1} << (b - 1);
+    }
+    return true;
+}
+static_assert(initial_perm_is_permutation());
+
+// S-box s reads six neighbouring bits of the half, from bit 4s (bit 32 for
+// the first box) on, wrapping around after bit 32.
+constexpr bool expansion_takes_overlapping_sixes() {
+    for (unsigned s = 0; s < 8; ++s)
+        for (unsigned i = 0; i < 6; ++i)
+            if (expansion[6 * s + i] != (4 * s + i + 31) % 32 + 1) return false;
+    return true;
+}
+static_assert(expansion_takes_overlapping_sixes());
 
 // The nibble tables route each of the 56 bits PC-1 keeps to its own place.
 constexpr bool pc1_nibbles_cover_c_and_d() {

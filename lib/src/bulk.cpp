@@ -1,0 +1,316 @@
+// Three-key EDE over many blocks, bitsliced: a batch of blocks is turned on
+// its side so that one vector holds one bit position of every block, and the
+// cipher then runs as a fixed sequence of AND, OR, XOR and AND-NOT on whole
+// vectors. The permutations become a choice of which vector to use, the
+// S-boxes become logic circuits, and no table is indexed by data.
+#include "bulk.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "block.hpp"
+#include "tables.hpp"
+
+namespace velk {
+namespace {
+
+// One slice holds one bit position of a batch: in lane `lane`, bit 63 - i
+// belongs to block 64 * lane + i. Two 64-bit lanes make a 16-byte vector,
+// which every x86-64 processor runs with SSE2 and other targets as they can.
+using Slice = std::uint64_t __attribute__((vector_size(16)));
+constexpr std::size_t lanes = sizeof(Slice) / sizeof(std::uint64_t);
+constexpr std::size_t batch_blocks = 64 * lanes;
+constexpr std::size_t batch_bytes = 8 * batch_blocks;
+
+// Key bit masks for the 48 rounds of a triple block, 48 per round, in the
+// order the rounds use them.
+constexpr std::size_t mask_count = 48 * 48;
+
+// ---- S-boxes as circuits -------------------------------------------------
+//
+// An S-box input is x0..x5 (x0 first). Its row is x0 x5 and its column
+// x1 x2 x3 x4. Each output bit is built as an OR over the sixteen columns of
+// (column minterm AND a function of the row bits); columns that share the
+// same function of the row bits are ORed together first.
+
+// Bit r of the result is output bit j (0 = most significant) of S-box s in
+// row r and column c.
+constexpr unsigned row_table(unsigned s, unsigned j, unsigned c) {
+    unsigned t = 0;
+    for (unsigned r = 0; r < 4; ++r)
+        if ((sbox[s][r][c] >> (3 - j)) & 1u) t |= 1u << r;
+    return t;
+}
+
+// The columns (bit c) in which output bit j of S-box s has the row table t.
+constexpr unsigned columns_with(unsigned s, unsigned j, unsigned t) {
+    unsigned cols = 0;
+    for (unsigned c = 0; c < 16; ++c)
+        if (row_table(s, j, c) == t) cols |= 1u << c;
+    return cols;
+}
+
+constexpr bool any_table_after(unsigned s, unsigned j, unsigned t) {
+    for (unsigned u = t + 1; u < 16; ++u)
+        if (columns_with(s, j, u) != 0) return true;
+    return false;
+}
+
+// OR of the column minterms named by the bits of Cols (Cols != 0).
+template <unsigned Cols, unsigned C = 0>
+[[gnu::always_inline]] inline Slice any_column(const Slice *m) {
+    if constexpr (!((Cols >> C) & 1u))
+        return any_column<Cols, C + 1>(m);
+    else if constexpr ((Cols >> (C + 1)) == 0)
+        return m[C];
+    else
+        return m[C] | any_column<Cols, C + 1>(m);
+}
+
+// in AND (the function of the row bits a = x0, b = x5 whose value in row
+// 2a + b is bit 2a + b of T), with complements folded into AND-NOT.
+template <unsigned T>
+[[gnu::always_inline]] inline Slice in_rows(Slice in, Slice a, Slice b) {
+    if constexpr (T == 15) return in;
+    else if constexpr (T == 12) return in & a;
+    else if constexpr (T == 3) return in & ~a;
+    else if constexpr (T == 10) return in & b;
+    else if constexpr (T == 5) return in & ~b;
+    else if constexpr (T == 8) return in & (a & b);
+    else if constexpr (T == 7) return in & ~(a & b);
+    else if constexpr (T == 14) return in & (a | b);
+    else if constexpr (T == 1) return in & ~(a | b);
+    else if constexpr (T == 6) return in & (a ^ b);
+    else if constexpr (T == 9) return in & ~(a ^ b);
+    else if constexpr (T == 4) return in & (a & ~b);
+    else if constexpr (T == 11) return in & ~(a & ~b);
+    else if constexpr (T == 2) return in & (b & ~a);
+    else {
+        static_assert(T == 13);
+        return in & ~(b & ~a);
+    }
+}
+
+// Output bit J of S-box S from the column minterms m and the row bits.
+template <unsigned S, unsigned J, unsigned T = 1>
+[[gnu::always_inline]] inline Slice output_bit(const Slice *m, Slice a, Slice b) {
+    constexpr unsigned cols = columns_with(S, J, T);
+    constexpr bool more = any_table_after(S, J, T);
+    if constexpr (cols == 0) {
+        static_assert(more, "every output bit of an S-box is 1 somewhere");
+        return output_bit<S, J, T + 1>(m, a, b);
+    } else if constexpr (more) {
+        return in_rows<T>(any_column<cols>(m), a, b) | output_bit<S, J, T + 1>(m, a, b);
+    } else {
+        return in_rows<T>(any_column<cols>(m), a, b);
+    }
+}
+
+// The bit of F (0-based) that output bit j of S-box s reaches through P.
+constexpr unsigned through_p(unsigned s, unsigned j) {
+    for (unsigned i = 0; i < 32; ++i)
+        if (perm_p[i] == 4 * s + j + 1) return i;
+    return 32;
+}
+
+// One S-box of a round: l ^= its share of F(r) under the key masks k.
+template <unsigned S>
+[[gnu::always_inline]] inline void sbox_into(Slice *__restrict l, const Slice *__restrict r,
+                                             const Slice *__restrict k) {
+    const Slice x0 = r[expansion[6 * S] - 1] ^ k[6 * S];
+    const Slice x1 = r[expansion[6 * S + 1] - 1] ^ k[6 * S + 1];
+    const Slice x2 = r[expansion[6 * S + 2] - 1] ^ k[6 * S + 2];
+    const Slice x3 = r[expansion[6 * S + 3] - 1] ^ k[6 * S + 3];
+    const Slice x4 = r[expansion[6 * S + 4] - 1] ^ k[6 * S + 4];
+    const Slice x5 = r[expansion[6 * S + 5] - 1] ^ k[6 * S + 5];
+    const Slice p[4] = {~(x1 | x2), x2 & ~x1, x1 & ~x2, x1 & x2};
+    const Slice q[4] = {~(x3 | x4), x4 & ~x3, x3 & ~x4, x3 & x4};
+    Slice m[16];
+    for (unsigned c = 0; c < 16; ++c) m[c] = p[c >> 2] & q[c & 3];
+    l[through_p(S, 0)] ^= output_bit<S, 0>(m, x0, x5);
+    l[through_p(S, 1)] ^= output_bit<S, 1>(m, x0, x5);
+    l[through_p(S, 2)] ^= output_bit<S, 2>(m, x0, x5);
+    l[through_p(S, 3)] ^= output_bit<S, 3>(m, x0, x5);
+}
+
+// One round: l ^= F(r, k), with k the round's 48 key masks.
+void feistel_round(Slice *__restrict l, const Slice *__restrict r, const Slice *__restrict k) {
+    sbox_into<0>(l, r, k);
+    sbox_into<1>(l, r, k);
+    sbox_into<2>(l, r, k);
+    sbox_into<3>(l, r, k);
+    sbox_into<4>(l, r, k);
+    sbox_into<5>(l, r, k);
+    sbox_into<6>(l, r, k);
+    sbox_into<7>(l, r, k);
+}
+
+// Sixteen rounds, two per pass, as in the one-block transform.
+void stage(Slice *a, Slice *b, const Slice *km) {
+    for (unsigned pass = 0; pass < 8; ++pass, km += 96) {
+        feistel_round(a, b, km);
+        feistel_round(b, a, km + 48);
+    }
+}
+
+// ---- Key masks -----------------------------------------------------------
+
+// Appends the 16 rounds of one stage: subkey bit k of each round as a mask of
+// all ones or all zeros, the rounds in schedule order or reversed.
+Slice *append_stage_masks(Slice *km, const std::uint32_t *ks, bool reversed) {
+    for (unsigned i = 0; i < 16; ++i) {
+        const unsigned round = reversed ? 15 - i : i;
+        const std::uint64_t pair = std::uint64_t{ks[2 * round]} << 32 | ks[2 * round + 1];
+        for (unsigned k = 0; k < 48; ++k) {
+            const std::uint64_t bit = (pair >> schedule_position(k)) & 1u;
+            *km++ = Slice{} - bit;
+        }
+    }
+    return km;
+}
+
+void encrypt_masks(Slice *km, const std::uint32_t *k1, const std::uint32_t *k2,
+                   const std::uint32_t *k3) {
+    km = append_stage_masks(km, k1, false);
+    km = append_stage_masks(km, k2, true);
+    append_stage_masks(km, k3, false);
+}
+
+void decrypt_masks(Slice *km, const std::uint32_t *k1, const std::uint32_t *k2,
+                   const std::uint32_t *k3) {
+    km = append_stage_masks(km, k3, true);
+    km = append_stage_masks(km, k2, false);
+    append_stage_masks(km, k1, true);
+}
+
+// ---- Turning a batch on its side -------------------------------------------
+
+// Transposes the 64 x 64 bit matrix held in each lane: row i, column c (bit
+// 63 - c) changes places with row c, column i. Six rounds of exchanges, each
+// swapping the off-diagonal quarters of blocks half the size of the last.
+void transpose(Slice *a) {
+    std::uint64_t m = 0x00000000FFFFFFFFu;
+    for (unsigned j = 32; j != 0; j >>= 1, m ^= m << j) {
+        for (unsigned k = 0; k < 64; k = (k + j + 1) & ~j) {
+            const Slice t = (a[k] ^ (a[k + j] >> j)) & m;
+            a[k] ^= t;
+            a[k + j] ^= t << j;
+        }
+    }
+}
+
+inline std::uint64_t load_be64(const unsigned char *p) {
+    return std::uint64_t{load_be32(p)} << 32 | load_be32(p + 4);
+}
+
+inline void store_be64(unsigned char *p, std::uint64_t v) {
+    store_be32(p, static_cast<std::uint32_t>(v >> 32));
+    store_be32(p + 4, static_cast<std::uint32_t>(v));
+}
+
+// Replaces the batch_blocks blocks in buf by their triple transform under
+// the 48 rounds of masks km. The initial permutation is the choice of slices
+// for L and R, and the inverse permutation the choice of where each slice of
+// R48 || L48 goes; between the stages, IP and IP^-1 cancel and only the
+// exchange of the halves remains, which is a change of roles.
+void run_batch(unsigned char *buf, const Slice *km) {
+    Slice a[64];
+    for (std::size_t i = 0; i < 64; ++i)
+        for (std::size_t lane = 0; lane < lanes; ++lane)
+            a[i][lane] = load_be64(buf + 8 * (64 * lane + i));
+    transpose(a);
+    Slice l[32], r[32];
+    for (unsigned i = 0; i < 32; ++i) {
+        l[i] = a[initial_perm[i] - 1];
+        r[i] = a[initial_perm[32 + i] - 1];
+    }
+    stage(l, r, km);
+    stage(r, l, km + 16 * 48);
+    stage(l, r, km + 32 * 48);
+    for (unsigned i = 0; i < 64; ++i) a[initial_perm[i] - 1] = i < 32 ? r[i] : l[i - 32];
+    transpose(a);
+    for (std::size_t i = 0; i < 64; ++i)
+        for (std::size_t lane = 0; lane < lanes; ++lane)
+            store_be64(buf + 8 * (64 * lane + i), a[i][lane]);
+}
+
+// Runs whole batches through a local buffer; the last one is filled out with
+// zero blocks whose results are dropped.
+void run_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks, const Slice *km) {
+    alignas(16) unsigned char buf[batch_bytes];
+    while (blocks > 0) {
+        const std::size_t n = std::min(blocks, batch_blocks);
+        std::memcpy(buf, in, 8 * n);
+        std::memset(buf + 8 * n, 0, batch_bytes - 8 * n);
+        run_batch(buf, km);
+        std::memcpy(out, buf, 8 * n);
+        in += 8 * n;
+        out += 8 * n;
+        blocks -= n;
+    }
+}
+
+// The exchange network of the one-block transform and the printed IP agree
+// bit for bit (the network leaves both halves rotated left by one).
+constexpr bool network_matches_initial_perm() {
+    for (unsigned j = 0; j < 64; ++j) {
+        std::uint32_t l = j < 32 ? 1u << (31 - j) : 0, r = j < 32 ? 0 : 1u << (63 - j);
+        initial_permutation(l, r);
+        l = rotr(l, 1);
+        r = rotr(r, 1);
+        for (unsigned i = 0; i < 64; ++i) {
+            const bool set = ((i < 32 ? l >> (31 - i) : r >> (63 - i)) & 1u) != 0;
+            if (set != (initial_perm[i] == j + 1)) return false;
+        }
+    }
+    return true;
+}
+static_assert(network_matches_initial_perm());
+
+} // namespace
+
+void ede3_encrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                         const std::uint32_t *k1, const std::uint32_t *k2,
+                         const std::uint32_t *k3) {
+    if (blocks == 0) return;
+    Slice km[mask_count];
+    encrypt_masks(km, k1, k2, k3);
+    run_blocks(in, out, blocks, km);
+}
+
+void ede3_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                         const std::uint32_t *k1, const std::uint32_t *k2,
+                         const std::uint32_t *k3) {
+    if (blocks == 0) return;
+    Slice km[mask_count];
+    decrypt_masks(km, k1, k2, k3);
+    run_blocks(in, out, blocks, km);
+}
+
+// Each batch keeps a copy of its cipher blocks, so that the output may
+// overwrite the input and every block still finds the cipher block before it.
+void ede3_cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                             unsigned char chain[8], const std::uint32_t *k1,
+                             const std::uint32_t *k2, const std::uint32_t *k3) {
+    if (blocks == 0) return;
+    Slice km[mask_count];
+    decrypt_masks(km, k1, k2, k3);
+    alignas(16) unsigned char buf[batch_bytes];
+    unsigned char cipher[batch_bytes];
+    while (blocks > 0) {
+        const std::size_t n = std::min(blocks, batch_blocks);
+        std::memcpy(cipher, in, 8 * n);
+        std::memcpy(buf, in, 8 * n);
+        std::memset(buf + 8 * n, 0, batch_bytes - 8 * n);
+        run_batch(buf, km);
+        for (std::size_t b = 0; b < 8; ++b) buf[b] ^= chain[b];
+        for (std::size_t b = 8; b < 8 * n; ++b) buf[b] ^= cipher[b - 8];
+        std::memcpy(out, buf, 8 * n);
+        std::memcpy(chain, cipher + 8 * (n - 1), 8);
+        in += 8 * n;
+        out += 8 * n;
+        blocks -= n;
+    }
+}
+
+} // namespace velk

@@ -1,0 +1,31 @@
+// Three-key EDE triple DES over many blocks at once, for callers that hold a
+// whole buffer of independent blocks (ECB both ways, CBC decryption). The
+// results are exactly those of the one-block functions; only the way of
+// computing differs. Internal to the library and never exported.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velk {
+
+// E_K3(D_K2(E_K1(x))) of each of the `blocks` 8-byte blocks at `in`, written
+// to `out`. `out` may equal `in`; otherwise the two must not overlap.
+void ede3_encrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                         const std::uint32_t *k1, const std::uint32_t *k2,
+                         const std::uint32_t *k3);
+
+// D_K1(E_K2(D_K3(x))), the inverse, under the same rules.
+void ede3_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                         const std::uint32_t *k1, const std::uint32_t *k2,
+                         const std::uint32_t *k3);
+
+// CBC decryption: block i becomes D_K1(E_K2(D_K3(C_i))) XOR C_(i-1), with
+// C_(-1) the 8 bytes at `chain`. On return `chain` holds the last cipher
+// block, so that the next buffer continues the chain. With no blocks nothing
+// is read or written.
+void ede3_cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                             unsigned char chain[8], const std::uint32_t *k1,
+                             const std::uint32_t *k2, const std::uint32_t *k3);
+
+} // namespace velk
