@@ -28,7 +28,8 @@ constexpr unsigned char vector[8] = {0x0F, 0x1E, 0x2D, 0x3C, 0x4B, 0x5A, 0x69, 0
 constexpr std::size_t capacities[8] = {16, 24, 32, 40, 64, 136, 256, 1024};
 
 void require(bool ok) {
-    if (!ok) __builtin_trap();
+    if (!ok)
+        __builtin_trap();
 }
 
 struct Memory {
@@ -53,7 +54,8 @@ using Stream = StreamResult (*)(std::FILE *, std::FILE *, unsigned char *, std::
                                 const unsigned char *, const unsigned char *, int);
 
 StreamResult through(Stream fn, const unsigned char *data, std::size_t size,
-                     std::vector<unsigned char> &buffer, int mode, std::vector<unsigned char> &out) {
+                     std::vector<unsigned char> &buffer, int mode,
+                     std::vector<unsigned char> &out) {
     std::FILE *in = reading(data, size);
     require(in != nullptr);
     Memory result;
@@ -66,7 +68,8 @@ StreamResult through(Stream fn, const unsigned char *data, std::size_t size,
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    if (size == 0) return 0;
+    if (size == 0)
+        return 0;
     const int mode = data[0] & 1 ? velkfile::mode_cbc : velkfile::mode_ecb;
     std::vector<unsigned char> buffer(capacities[(data[0] >> 1) & 7]);
     const unsigned char *file = data + 1;
@@ -95,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The same bytes as a plaintext: the file has the format's size and count
     // byte, and reads back to them.
     std::vector<unsigned char> enc, dec;
-    require(through(velkfile::encrypt_stream, file, n, buffer, mode, enc).status == StreamResult::ok);
+    require(through(velkfile::encrypt_stream, file, n, buffer, mode, enc).status ==
+            StreamResult::ok);
     require(enc.size() == (n + 7) / 8 * 8 + 1);
     require(enc.back() == (n % 8 == 0 ? 8 : n % 8));
     require(through(velkfile::decrypt_stream, enc.data(), enc.size(), buffer, mode, dec).status ==

@@ -17,7 +17,8 @@ const std::string usage_line = std::string("Usage : ") + VELKFILE_BIN +
 
 std::string quote(const std::string &s) {
     std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 
@@ -29,9 +30,11 @@ struct Outcome {
 // Runs `prefix velkfile args` through the shell inside `dir`; `prefix` may
 // feed a pipe ("cat x |").
 Outcome velkfile_run(const ScratchDir &dir, const std::vector<std::string> &args,
-                 const std::string &prefix = "") {
-    std::string cmd = "cd " + quote(dir.path.string()) + " && " + prefix + " " + quote(VELKFILE_BIN);
-    for (const auto &a : args) cmd += " " + quote(a);
+                     const std::string &prefix = "") {
+    std::string cmd =
+        "cd " + quote(dir.path.string()) + " && " + prefix + " " + quote(VELKFILE_BIN);
+    for (const auto &a : args)
+        cmd += " " + quote(a);
     const fs::path out = dir / ".stdout", err = dir / ".stderr";
     cmd += " >" + quote(out.string()) + " 2>" + quote(err.string());
     const int raw = std::system(cmd.c_str());
@@ -60,7 +63,8 @@ Block vector_from_text(const std::string &text) {
 const Block default_value = velk::test::block_from_hex("0123456789abcdef");
 const Key default_key = [] {
     Key k;
-    for (int t = 0; t < 3; ++t) std::copy(default_value.begin(), default_value.end(), k.begin() + 8 * t);
+    for (int t = 0; t < 3; ++t)
+        std::copy(default_value.begin(), default_value.end(), k.begin() + 8 * t);
     return k;
 }();
 
@@ -68,14 +72,14 @@ TEST(Cli, CommandLineErrorsPrintTheUsageLineAndWriteNothing) {
     ScratchDir dir;
     write_file(dir / "in", {1, 2, 3});
     const std::vector<std::vector<std::string>> cases = {
-        {},                          // no arguments
-        {"-d"},                      // options without operands
-        {"-k"},                      // option value missing
-        {"-m", "in"},                // the option takes the operand as its value
-        {"in"},                      // a lone operand
+        {},           // no arguments
+        {"-d"},       // options without operands
+        {"-k"},       // option value missing
+        {"-m", "in"}, // the option takes the operand as its value
+        {"in"},       // a lone operand
         {"-m", "cbc"},
         {"-v", "x", "-k"},
-        {"in", "out", "-d"},         // operands followed by anything
+        {"in", "out", "-d"}, // operands followed by anything
         {"-d", "in", "out", "more"},
     };
     for (const auto &args : cases) {
@@ -140,7 +144,8 @@ TEST(Cli, OptionsSetKeyVectorAndModeAsRawText) {
         args.insert(args.end(), {"-x", "enc"});
         const Outcome r = velkfile_run(dir, args);
         ASSERT_EQ(r.status, 0) << r.out << r.err;
-        EXPECT_EQ(read_file(dir / "enc"), encrypt_bytes(plain, c.key, c.vector, c.mode)) << c.opts[1];
+        EXPECT_EQ(read_file(dir / "enc"), encrypt_bytes(plain, c.key, c.vector, c.mode))
+            << c.opts[1];
     }
     // Key texts that differ only in parity bits give the same file.
     ASSERT_EQ(velkfile_run(dir, {"-k", "abcdefgh12345678", "-x", "a"}).status, 0);
@@ -192,8 +197,12 @@ TEST(Cli, InputAndOutputNamingOneFileAreRefused) {
     write_file(dir / "f", plain);
     fs::create_hard_link(dir / "f", dir / "hard");
     fs::create_symlink("f", dir / "soft");
-    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-             {"f", "f"}, {"f", "hard"}, {"soft", "f"}, {"-d", "f", "soft"}, {"-d", "hard", "./f"}}) {
+    for (const std::vector<std::string> &args :
+         std::vector<std::vector<std::string>>{{"f", "f"},
+                                               {"f", "hard"},
+                                               {"soft", "f"},
+                                               {"-d", "f", "soft"},
+                                               {"-d", "hard", "./f"}}) {
         const Outcome r = velkfile_run(dir, args);
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("same file"), std::string::npos) << r.err;
@@ -201,19 +210,33 @@ TEST(Cli, InputAndOutputNamingOneFileAreRefused) {
     }
 }
 
-TEST(Cli, ReadErrorsFail) {
+TEST(Cli, UnreadableInputsFail) {
     ScratchDir dir;
-    fs::create_directory(dir / "a_directory"); // opens, then every read fails
-    for (const std::vector<std::string> &args :
-         std::vector<std::vector<std::string>>{{"a_directory", "out"}, {"-d", "a_directory", "out"}}) {
+    // A directory opens but cannot be read: refused before the output exists.
+    fs::create_directory(dir / "a_directory");
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"a_directory", "out"}, {"-d", "a_directory", "out"}}) {
         const Outcome r = velkfile_run(dir, args);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err.rfind("a_directory: read error", 0), 0u) << r.err;
+        EXPECT_EQ(r.err, "a_directory: Is a directory\n");
+        EXPECT_FALSE(fs::exists(dir / "out"));
+    }
+    // Reading the start of a process's own memory fails with EIO: a read
+    // error, not an end of file.
+    if (!fs::exists("/proc/self/mem"))
+        GTEST_SKIP() << "no /proc/self/mem";
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"/proc/self/mem", "out"}, {"-d", "-m", "cbc", "/proc/self/mem", "out"}}) {
+        const Outcome r = velkfile_run(dir, args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind("/proc/self/mem: read error: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("out: left incomplete"), std::string::npos) << r.err;
     }
 }
 
 TEST(Cli, WriteFailuresOnAFullDeviceFail) {
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
     ScratchDir dir;
     Random rng(34);
     const Bytes big = rng.bytes(3 * chunk_bytes);
@@ -222,9 +245,12 @@ TEST(Cli, WriteFailuresOnAFullDeviceFail) {
     write_file(dir / "small.enc", encrypt_bytes({1, 2, 3}, default_key, default_value, mode_ecb));
     write_file(dir / "big.enc", encrypt_bytes(big, default_key, default_value, mode_ecb));
     write_file(dir / "empty", {});
-    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-             {"small", "/dev/full"}, {"big", "/dev/full"}, {"empty", "/dev/full"},
-             {"-d", "small.enc", "/dev/full"}, {"-d", "big.enc", "/dev/full"}}) {
+    for (const std::vector<std::string> &args :
+         std::vector<std::vector<std::string>>{{"small", "/dev/full"},
+                                               {"big", "/dev/full"},
+                                               {"empty", "/dev/full"},
+                                               {"-d", "small.enc", "/dev/full"},
+                                               {"-d", "big.enc", "/dev/full"}}) {
         const Outcome r = velkfile_run(dir, args);
         EXPECT_EQ(r.status, 1) << args[0];
         EXPECT_EQ(r.out, "Error in write !\n") << args[0];
@@ -236,16 +262,20 @@ TEST(Cli, WriteFailuresOnAFullDeviceFail) {
 TEST(Cli, PipeInputEqualsRegularFileInput) {
     ScratchDir dir;
     Random rng(35);
-    for (std::size_t size : {std::size_t{0}, std::size_t{5}, chunk_bytes - 1, chunk_bytes, chunk_bytes + 1,
-                             2 * chunk_bytes, 2 * chunk_bytes + 9}) {
+    for (std::size_t size : {std::size_t{0}, std::size_t{5}, chunk_bytes - 1, chunk_bytes,
+                             chunk_bytes + 1, 2 * chunk_bytes, 2 * chunk_bytes + 9}) {
         for (const std::string mode : {"ecb", "cbc"}) {
             SCOPED_TRACE(mode + " " + std::to_string(size));
             write_file(dir / "plain", rng.bytes(size));
             ASSERT_EQ(velkfile_run(dir, {"-m", mode, "plain", "file.enc"}).status, 0);
-            ASSERT_EQ(velkfile_run(dir, {"-m", mode, "/dev/stdin", "pipe.enc"}, "cat plain |").status, 0);
+            ASSERT_EQ(
+                velkfile_run(dir, {"-m", mode, "/dev/stdin", "pipe.enc"}, "cat plain |").status, 0);
             EXPECT_EQ(read_file(dir / "pipe.enc"), read_file(dir / "file.enc"));
             ASSERT_EQ(velkfile_run(dir, {"-d", "-m", mode, "file.enc", "file.dec"}).status, 0);
-            ASSERT_EQ(velkfile_run(dir, {"-d", "-m", mode, "/dev/stdin", "pipe.dec"}, "cat file.enc |").status, 0);
+            ASSERT_EQ(
+                velkfile_run(dir, {"-d", "-m", mode, "/dev/stdin", "pipe.dec"}, "cat file.enc |")
+                    .status,
+                0);
             EXPECT_EQ(read_file(dir / "pipe.dec"), read_file(dir / "plain"));
             EXPECT_EQ(read_file(dir / "file.dec"), read_file(dir / "plain"));
         }

@@ -55,13 +55,15 @@ inline Bytes slurp(std::FILE *f) {
     std::rewind(f);
     Bytes out;
     int c;
-    while ((c = std::fgetc(f)) != EOF) out.push_back(static_cast<unsigned char>(c));
+    while ((c = std::fgetc(f)) != EOF)
+        out.push_back(static_cast<unsigned char>(c));
     return out;
 }
 
 inline std::FILE *file_with(const Bytes &data) {
     std::FILE *f = std::tmpfile();
-    if (!data.empty()) std::fwrite(data.data(), 1, data.size(), f);
+    if (!data.empty())
+        std::fwrite(data.data(), 1, data.size(), f);
     std::rewind(f);
     return f;
 }
@@ -95,15 +97,18 @@ inline Bytes read_file(const std::filesystem::path &p) {
 
 inline void write_file(const std::filesystem::path &p, const Bytes &data) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char *>(data.data()),
+              static_cast<std::streamsize>(data.size()));
 }
 
 // A fresh directory, removed with everything in it at the end of the scope.
 struct ScratchDir {
     std::filesystem::path path;
     ScratchDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "velkfile-test-XXXXXX").string();
-        if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        std::string tmpl =
+            (std::filesystem::temp_directory_path() / "velkfile-test-XXXXXX").string();
+        if (mkdtemp(tmpl.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
         path = tmpl;
     }
     ~ScratchDir() {

@@ -29,11 +29,14 @@ const Block iv = velk::test::block_from_hex("1f2e3d4c5b6a7988");
 
 std::vector<std::size_t> boundary_sizes() {
     std::vector<std::size_t> sizes;
-    for (std::size_t n = 0; n <= 17; ++n) sizes.push_back(n);
+    for (std::size_t n = 0; n <= 17; ++n)
+        sizes.push_back(n);
     for (std::size_t k = 1; k <= 3; ++k)
-        for (std::size_t n = chunk_bytes * k - 8; n <= chunk_bytes * k + 1; ++n) sizes.push_back(n);
+        for (std::size_t n = chunk_bytes * k - 8; n <= chunk_bytes * k + 1; ++n)
+            sizes.push_back(n);
     Random rng(21);
-    for (int i = 0; i < 6; ++i) sizes.push_back(rng.below(4 * chunk_bytes));
+    for (int i = 0; i < 6; ++i)
+        sizes.push_back(rng.below(4 * chunk_bytes));
     return sizes;
 }
 
@@ -49,7 +52,8 @@ TEST(Stream, RoundTripsAtEveryBoundaryWithZeroFill) {
                 ASSERT_EQ(enc.size(), 8 * blocks + 1);
                 ASSERT_EQ(enc.back(), size % 8 == 0 ? 8 : size % 8);
                 Bytes dec;
-                ASSERT_EQ(stream(Direction::decrypt, enc, dec, *key, iv, mode).status, StreamResult::ok);
+                ASSERT_EQ(stream(Direction::decrypt, enc, dec, *key, iv, mode).status,
+                          StreamResult::ok);
                 ASSERT_EQ(dec, plain);
                 if (size % 8 != 0) {
                     // The fill bytes of the last block decrypt to zero.
@@ -57,12 +61,15 @@ TEST(Stream, RoundTripsAtEveryBoundaryWithZeroFill) {
                     des_3EDEinit_3keys(key->data(), 24, k1, k2, k3);
                     Block last, chain = iv;
                     const std::size_t at = 8 * (blocks - 1);
-                    if (blocks > 1) std::memcpy(chain.data(), enc.data() + at - 8, 8);
+                    if (blocks > 1)
+                        std::memcpy(chain.data(), enc.data() + at - 8, 8);
                     if (mode == mode_cbc)
-                        des_cbc3EDEdecode_3keys(enc.data() + at, last.data(), chain.data(), k1, k2, k3);
+                        des_cbc3EDEdecode_3keys(enc.data() + at, last.data(), chain.data(), k1, k2,
+                                                k3);
                     else
                         des_ecb3EDEdecode_3keys(enc.data() + at, last.data(), k1, k2, k3);
-                    for (std::size_t i = size % 8; i < 8; ++i) ASSERT_EQ(last[i], 0) << "fill byte " << i;
+                    for (std::size_t i = size % 8; i < 8; ++i)
+                        ASSERT_EQ(last[i], 0) << "fill byte " << i;
                 }
             }
         }
@@ -77,7 +84,8 @@ TEST(Stream, BodyIsLibcryptoEde3OfTheZeroFilledPlaintext) {
 #ifdef VELK_HAVE_LIBCRYPTO
     Random rng(23);
     for (int mode : {mode_ecb, mode_cbc}) {
-        for (std::size_t size : {std::size_t{8}, chunk_bytes, 2 * chunk_bytes + 5, 3 * chunk_bytes + 8}) {
+        for (std::size_t size :
+             {std::size_t{8}, chunk_bytes, 2 * chunk_bytes + 5, 3 * chunk_bytes + 8}) {
             const Bytes plain = rng.bytes(size);
             const Bytes enc = encrypt_bytes(plain, distinct_key, iv, mode);
             Bytes padded = plain;
@@ -97,12 +105,16 @@ TEST(Stream, CbcChainCrossesTheReadBoundaryAndTheVectorOnlyTouchesTheFirstBlock)
     des_3EDEinit_3keys(distinct_key.data(), 24, k1, k2, k3);
     for (std::size_t at : {chunk_bytes, 2 * chunk_bytes}) {
         Block expected;
-        des_cbc3EDEencode_3keys(plain.data() + at, expected.data(), enc.data() + at - 8, k1, k2, k3);
-        ASSERT_EQ(Bytes(expected.begin(), expected.end()), Bytes(enc.begin() + static_cast<long>(at), enc.begin() + static_cast<long>(at) + 8));
+        des_cbc3EDEencode_3keys(plain.data() + at, expected.data(), enc.data() + at - 8, k1, k2,
+                                k3);
+        ASSERT_EQ(
+            Bytes(expected.begin(), expected.end()),
+            Bytes(enc.begin() + static_cast<long>(at), enc.begin() + static_cast<long>(at) + 8));
     }
     Bytes dec;
     const Block other_iv = velk::test::block_from_hex("0000000000000000");
-    ASSERT_EQ(stream(Direction::decrypt, enc, dec, distinct_key, other_iv, mode_cbc).status, StreamResult::ok);
+    ASSERT_EQ(stream(Direction::decrypt, enc, dec, distinct_key, other_iv, mode_cbc).status,
+              StreamResult::ok);
     ASSERT_EQ(dec.size(), plain.size());
     EXPECT_NE(Bytes(dec.begin(), dec.begin() + 8), Bytes(plain.begin(), plain.begin() + 8));
     EXPECT_EQ(Bytes(dec.begin() + 8, dec.end()), Bytes(plain.begin() + 8, plain.end()));
@@ -118,11 +130,14 @@ TEST(Stream, ResultsDoNotDependOnTheBufferSize) {
             const Bytes enc = encrypt_bytes(plain, distinct_key, iv, mode);
             for (std::size_t capacity : {16, 24, 32, 40, 64}) {
                 Bytes small_enc, dec;
-                ASSERT_EQ(stream(Direction::encrypt, plain, small_enc, distinct_key, iv, mode, capacity).status,
-                          StreamResult::ok);
+                ASSERT_EQ(
+                    stream(Direction::encrypt, plain, small_enc, distinct_key, iv, mode, capacity)
+                        .status,
+                    StreamResult::ok);
                 ASSERT_EQ(small_enc, enc) << size << " through " << capacity;
-                ASSERT_EQ(stream(Direction::decrypt, enc, dec, distinct_key, iv, mode, capacity).status,
-                          StreamResult::ok);
+                ASSERT_EQ(
+                    stream(Direction::decrypt, enc, dec, distinct_key, iv, mode, capacity).status,
+                    StreamResult::ok);
                 ASSERT_EQ(dec, plain) << size << " through " << capacity;
             }
         }
@@ -132,10 +147,12 @@ TEST(Stream, ResultsDoNotDependOnTheBufferSize) {
 TEST(Stream, EmptyInputsAndTheLoneCountByte) {
     Bytes out;
     EXPECT_EQ(encrypt_bytes({}, distinct_key, iv, mode_cbc), Bytes{8});
-    EXPECT_EQ(stream(Direction::decrypt, {}, out, distinct_key, iv, mode_ecb).status, StreamResult::ok);
+    EXPECT_EQ(stream(Direction::decrypt, {}, out, distinct_key, iv, mode_ecb).status,
+              StreamResult::ok);
     EXPECT_TRUE(out.empty());
     for (unsigned char count = 1; count <= 8; ++count) {
-        EXPECT_EQ(stream(Direction::decrypt, {count}, out, distinct_key, iv, mode_cbc).status, StreamResult::ok);
+        EXPECT_EQ(stream(Direction::decrypt, {count}, out, distinct_key, iv, mode_cbc).status,
+                  StreamResult::ok);
         EXPECT_TRUE(out.empty());
     }
 }
@@ -150,21 +167,29 @@ TEST(Stream, ReaderRefusesMalformedInput) {
         StreamResult::Status want;
     };
     const Case cases[] = {
-        {2, -1, StreamResult::bad_size},           {8, -1, StreamResult::bad_size},
-        {10, -1, StreamResult::bad_size},          {16, -1, StreamResult::bad_size},
-        {chunk_bytes, -1, StreamResult::bad_size}, {chunk_bytes + 8, -1, StreamResult::bad_size},
+        {2, -1, StreamResult::bad_size},
+        {8, -1, StreamResult::bad_size},
+        {10, -1, StreamResult::bad_size},
+        {16, -1, StreamResult::bad_size},
+        {chunk_bytes, -1, StreamResult::bad_size},
+        {chunk_bytes + 8, -1, StreamResult::bad_size},
         {chunk_bytes + 2, -1, StreamResult::bad_size},
-        {1, 0, StreamResult::bad_count},           {9, 0, StreamResult::bad_count},
-        {9, 9, StreamResult::bad_count},           {17, 255, StreamResult::bad_count},
-        {chunk_bytes + 1, 0, StreamResult::bad_count}, {2 * chunk_bytes + 9, 200, StreamResult::bad_count},
+        {1, 0, StreamResult::bad_count},
+        {9, 0, StreamResult::bad_count},
+        {9, 9, StreamResult::bad_count},
+        {17, 255, StreamResult::bad_count},
+        {chunk_bytes + 1, 0, StreamResult::bad_count},
+        {2 * chunk_bytes + 9, 200, StreamResult::bad_count},
     };
     for (const Case &c : cases) {
         for (int mode : {mode_ecb, mode_cbc}) {
             for (std::size_t capacity : {std::size_t{16}, chunk_bytes}) {
                 Bytes data = rng.bytes(c.size);
-                if (c.last >= 0) data.back() = static_cast<unsigned char>(c.last);
+                if (c.last >= 0)
+                    data.back() = static_cast<unsigned char>(c.last);
                 Bytes out;
-                const StreamResult r = stream(Direction::decrypt, data, out, distinct_key, iv, mode, capacity);
+                const StreamResult r =
+                    stream(Direction::decrypt, data, out, distinct_key, iv, mode, capacity);
                 EXPECT_EQ(r.status, c.want) << c.size << " through " << capacity;
                 if (c.want == StreamResult::bad_count) {
                     EXPECT_EQ(r.detail, c.last);
@@ -172,7 +197,8 @@ TEST(Stream, ReaderRefusesMalformedInput) {
                 EXPECT_LT(out.size(), data.size()) << c.size;
 
                 std::FILE *f = file_with(data);
-                EXPECT_EQ(check_encrypted_input(f, static_cast<long long>(data.size())).status, c.want);
+                EXPECT_EQ(check_encrypted_input(f, static_cast<long long>(data.size())).status,
+                          c.want);
                 std::fclose(f);
             }
         }

@@ -24,7 +24,8 @@ TEST(ThreeKeyEde, EqualThirdsAreSingleDes) {
     for (int i = 0; i < 500; ++i) {
         const Block k = rng.block(), in = rng.block();
         Key key;
-        for (int t = 0; t < 3; ++t) std::copy(k.begin(), k.end(), key.begin() + 8 * t);
+        for (int t = 0; t < 3; ++t)
+            std::copy(k.begin(), k.end(), key.begin() + 8 * t);
         const Schedules s(key);
         des_subkeys single;
         des_init(k.data(), 8, single);
@@ -53,7 +54,8 @@ TEST(ThreeKeyEde, AgreesWithLibcryptoInEcbAndChainedCbc) {
         Block chain = iv;
         for (std::size_t at = 0; at < plain.size(); at += 8) {
             des_ecb3EDEencode_3keys(plain.data() + at, ecb.data() + at, s.k1, s.k2, s.k3);
-            des_cbc3EDEencode_3keys(plain.data() + at, cbc.data() + at, chain.data(), s.k1, s.k2, s.k3);
+            des_cbc3EDEencode_3keys(plain.data() + at, cbc.data() + at, chain.data(), s.k1, s.k2,
+                                    s.k3);
             std::memcpy(chain.data(), cbc.data() + at, 8);
         }
         ASSERT_EQ(ecb, oracle_ede3(key, iv, plain, velkfile::mode_ecb, true));
@@ -62,7 +64,8 @@ TEST(ThreeKeyEde, AgreesWithLibcryptoInEcbAndChainedCbc) {
         Bytes back(plain.size());
         chain = iv;
         for (std::size_t at = 0; at < plain.size(); at += 8) {
-            des_cbc3EDEdecode_3keys(cbc.data() + at, back.data() + at, chain.data(), s.k1, s.k2, s.k3);
+            des_cbc3EDEdecode_3keys(cbc.data() + at, back.data() + at, chain.data(), s.k1, s.k2,
+                                    s.k3);
             std::memcpy(chain.data(), cbc.data() + at, 8);
         }
         ASSERT_EQ(back, plain);

@@ -41,7 +41,8 @@ std::size_t read_full(std::FILE *in, unsigned char *buf, std::size_t want) {
     errno = 0;
     while (got < want) {
         const std::size_t n = std::fread(buf + got, 1, want - got, in);
-        if (n == 0) break;
+        if (n == 0)
+            break;
         got += n;
     }
     return got;
@@ -100,8 +101,10 @@ StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
     int count = 8;
     for (;;) {
         const std::size_t got = read_full(in, buffer, capacity);
-        if (std::ferror(in)) return read_failure();
-        if (got == 0) break;
+        if (std::ferror(in))
+            return read_failure();
+        if (got == 0)
+            break;
         std::size_t length = got;
         if (const std::size_t rest = got % 8; rest != 0) {
             // Only the end of the input is short. Zero fill, so equal
@@ -111,8 +114,10 @@ StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
             count = static_cast<int>(rest);
         }
         run(Direction::encrypt, cipher, buffer, length);
-        if (!write_all(out, buffer, length)) return failure(StreamResult::write_failed);
-        if (got < capacity) break;
+        if (!write_all(out, buffer, length))
+            return failure(StreamResult::write_failed);
+        if (got < capacity)
+            break;
     }
     if (std::fputc(count, out) == EOF || std::fflush(out) != 0)
         return failure(StreamResult::write_failed);
@@ -127,7 +132,8 @@ StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
     std::size_t held = 0;
     for (;;) {
         const std::size_t n = held + read_full(in, buffer + held, capacity - held);
-        if (std::ferror(in)) return read_failure();
+        if (std::ferror(in))
+            return read_failure();
         if (n == capacity) {
             // The input may end right after this read. The buffer starts on a
             // block boundary and holds whole blocks, so if it ends here the
@@ -136,37 +142,48 @@ StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
             // that block back until the next read tells.
             const std::size_t ready = capacity - 8;
             run(Direction::decrypt, cipher, buffer, ready);
-            if (!write_all(out, buffer, ready)) return failure(StreamResult::write_failed);
+            if (!write_all(out, buffer, ready))
+                return failure(StreamResult::write_failed);
             std::memmove(buffer, buffer + ready, 8);
             held = 8;
             continue;
         }
         // The end of the input: n bytes remain, the last of them the count byte.
-        if (n == 0) break; // an empty input decrypts to nothing
-        if (n % 8 != 1) return failure(StreamResult::bad_size);
+        if (n == 0)
+            break; // an empty input decrypts to nothing
+        if (n % 8 != 1)
+            return failure(StreamResult::bad_size);
         const int count = buffer[n - 1];
-        if (count < 1 || count > 8) return failure(StreamResult::bad_count, count);
+        if (count < 1 || count > 8)
+            return failure(StreamResult::bad_count, count);
         const std::size_t body = n - 1;
         run(Direction::decrypt, cipher, buffer, body);
         // The count byte alone (an empty plaintext) has no block to cut.
         const std::size_t keep = body == 0 ? 0 : body - 8 + static_cast<std::size_t>(count);
-        if (!write_all(out, buffer, keep)) return failure(StreamResult::write_failed);
+        if (!write_all(out, buffer, keep))
+            return failure(StreamResult::write_failed);
         break;
     }
-    if (std::fflush(out) != 0) return failure(StreamResult::write_failed);
+    if (std::fflush(out) != 0)
+        return failure(StreamResult::write_failed);
     return {};
 }
 
 StreamResult check_encrypted_input(std::FILE *in, long long size) {
-    if (size == 0) return {};
-    if (size % 8 != 1) return failure(StreamResult::bad_size);
+    if (size == 0)
+        return {};
+    if (size % 8 != 1)
+        return failure(StreamResult::bad_size);
     errno = 0;
-    if (fseeko(in, static_cast<off_t>(size - 1), SEEK_SET) != 0) return read_failure();
+    if (fseeko(in, static_cast<off_t>(size - 1), SEEK_SET) != 0)
+        return read_failure();
     const int count = std::fgetc(in);
     if (count == EOF) // the file shrank, or the read failed
         return std::ferror(in) ? read_failure() : failure(StreamResult::bad_size);
-    if (count < 1 || count > 8) return failure(StreamResult::bad_count, count);
-    if (fseeko(in, 0, SEEK_SET) != 0) return read_failure();
+    if (count < 1 || count > 8)
+        return failure(StreamResult::bad_count, count);
+    if (fseeko(in, 0, SEEK_SET) != 0)
+        return read_failure();
     return {};
 }
 
@@ -180,7 +197,8 @@ using velkfile::StreamResult;
 // the output would truncate the input before it is read.
 bool same_file(std::FILE *in, const char *outfile) {
     struct stat in_st, out_st;
-    if (fstat(fileno(in), &in_st) != 0 || stat(outfile, &out_st) != 0) return false;
+    if (fstat(fileno(in), &in_st) != 0 || stat(outfile, &out_st) != 0)
+        return false;
     return in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino;
 }
 
@@ -201,7 +219,8 @@ int report(const StreamResult &r, const char *infile) {
                      infile);
         break;
     case StreamResult::bad_count:
-        std::fprintf(stderr, "%s: not a velkfile encrypted file: its count byte is %d, not 1 to 8\n",
+        std::fprintf(stderr,
+                     "%s: not a velkfile encrypted file: its count byte is %d, not 1 to 8\n",
                      infile, r.detail);
         break;
     }
@@ -224,16 +243,23 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
         std::fclose(in);
         return 1;
     }
-    if (direction == velkfile::Direction::decrypt) {
+    struct stat st;
+    const bool known = fstat(fileno(in), &st) == 0;
+    if (known && S_ISDIR(st.st_mode)) {
+        // A directory opens for reading but every read fails: say so before
+        // the output exists.
+        errno = EISDIR;
+        std::perror(infile);
+        std::fclose(in);
+        return 1;
+    }
+    if (direction == velkfile::Direction::decrypt && known && S_ISREG(st.st_mode)) {
         // A regular file shows its size: refuse a malformed one before the
         // output exists. Other inputs are checked as they stream.
-        struct stat st;
-        if (fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode)) {
-            if (const StreamResult r = velkfile::check_encrypted_input(in, st.st_size);
-                r.status != StreamResult::ok) {
-                std::fclose(in);
-                return report(r, infile);
-            }
+        if (const StreamResult r = velkfile::check_encrypted_input(in, st.st_size);
+            r.status != StreamResult::ok) {
+            std::fclose(in);
+            return report(r, infile);
         }
     }
     auto *buffer = static_cast<unsigned char *>(std::malloc(velkfile::chunk_bytes));

@@ -78,8 +78,8 @@ StreamResult check_encrypted_input(std::FILE *in, long long size);
 // the 8-byte vector (read only in CBC mode) and the mode (1 CBC, else ECB).
 // Return 0 when the whole file was processed, 1 after any failure, which has
 // then been reported. The output is not created or truncated when the input
-// cannot be opened, names the same file as the output, or (decryption of a
-// regular file) is not a well-formed encrypted file.
+// cannot be opened, is a directory, names the same file as the output, or
+// (decryption of a regular file) is not a well-formed encrypted file.
 int encrypt_file(const char *infile, const char *outfile, const unsigned char key[24],
                  const unsigned char vector[8], int mode);
 int decrypt_file(const char *infile, const char *outfile, const unsigned char key[24],

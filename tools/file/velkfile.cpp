@@ -52,19 +52,25 @@ int main(int argc, char **argv) {
         if (std::strcmp(arg, "-d") == 0) {
             decrypt = true;
         } else if (std::strcmp(arg, "-m") == 0) {
-            if (last) return usage(program);
+            if (last)
+                return usage(program);
             const char *word = argv[++i];
             // Any other word leaves the mode as it was.
-            if (std::strcmp(word, "cbc") == 0) mode = velkfile::mode_cbc;
-            else if (std::strcmp(word, "ecb") == 0) mode = velkfile::mode_ecb;
+            if (std::strcmp(word, "cbc") == 0)
+                mode = velkfile::mode_cbc;
+            else if (std::strcmp(word, "ecb") == 0)
+                mode = velkfile::mode_ecb;
         } else if (std::strcmp(arg, "-k") == 0) {
-            if (last) return usage(program);
+            if (last)
+                return usage(program);
             set_raw(key, sizeof key, argv[++i]);
         } else if (std::strcmp(arg, "-v") == 0) {
-            if (last) return usage(program);
+            if (last)
+                return usage(program);
             set_raw(vector, sizeof vector, argv[++i]);
         } else {
-            if (argc - i != 2) return usage(program);
+            if (argc - i != 2)
+                return usage(program);
             return decrypt ? decrypt_file(arg, argv[i + 1], key, vector, mode)
                            : encrypt_file(arg, argv[i + 1], key, vector, mode);
         }
