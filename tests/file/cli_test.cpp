@@ -208,6 +208,9 @@ TEST(Cli, InputAndOutputNamingOneFileAreRefused) {
         EXPECT_NE(r.err.find("same file"), std::string::npos) << r.err;
         EXPECT_EQ(read_file(dir / "f"), plain);
     }
+    // A device is no regular file: nothing of it can be truncated away.
+    const Outcome r = velkfile_run(dir, {"/dev/null", "/dev/null"});
+    EXPECT_EQ(r.status, 0) << r.err;
 }
 
 TEST(Cli, UnreadableInputsFail) {

@@ -193,11 +193,14 @@ namespace {
 
 using velkfile::StreamResult;
 
-// Both paths name one file (also through hard or symbolic links): writing
-// the output would truncate the input before it is read.
+// Both paths name one regular file (also through hard or symbolic links):
+// opening the output would truncate the input before it is read. Devices
+// and pipes lose nothing that way, so /dev/stdin and /dev/stdout may share
+// a terminal.
 bool same_file(std::FILE *in, const char *outfile) {
     struct stat in_st, out_st;
-    if (fstat(fileno(in), &in_st) != 0 || stat(outfile, &out_st) != 0)
+    if (fstat(fileno(in), &in_st) != 0 || !S_ISREG(in_st.st_mode) ||
+        stat(outfile, &out_st) != 0)
         return false;
     return in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino;
 }
