@@ -313,4 +313,38 @@ void ede3_cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::s
     }
 }
 
+// Between the stages the inverse and the initial permutation cancel, leaving
+// the exchange of the halves, so each stage takes them in the other order.
+// The permutations are linear and IP undoes the closing FP-and-exchange, so
+// IP(P_i XOR C_(i-1)) = IP(P_i) XOR (the halves that produced C_(i-1), in
+// exchanged order): the chain runs from one block's last round to the next
+// block's first without passing through either permutation, and each block's
+// own IP and FP are off that path.
+void ede3_cbc_encrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                             unsigned char chain[8], const std::uint32_t *k1,
+                             const std::uint32_t *k2, const std::uint32_t *k3) {
+    if (blocks == 0) return;
+    std::uint32_t cl = load_be32(chain), cr = load_be32(chain + 4);
+    initial_permutation(cl, cr);
+    std::uint32_t hi = 0, lo = 0;
+    for (std::size_t i = 0; i < blocks; ++i, in += 8, out += 8) {
+        std::uint32_t l = load_be32(in), r = load_be32(in + 4);
+        initial_permutation(l, r);
+        l ^= cl;
+        r ^= cr;
+        encrypt_rounds(l, r, k1);
+        decrypt_rounds(r, l, k2);
+        encrypt_rounds(l, r, k3);
+        cl = r;
+        cr = l;
+        final_permutation(l, r);
+        hi = r;
+        lo = l;
+        store_be32(out, hi);
+        store_be32(out + 4, lo);
+    }
+    store_be32(chain, hi);
+    store_be32(chain + 4, lo);
+}
+
 } // namespace velk

@@ -28,4 +28,13 @@ void ede3_cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::s
                              unsigned char chain[8], const std::uint32_t *k1,
                              const std::uint32_t *k2, const std::uint32_t *k3);
 
+// CBC encryption, which chains and so stays one block at a time: block i
+// becomes E_K3(D_K2(E_K1(P_i XOR C_(i-1)))), with C_(-1) the 8 bytes at
+// `chain`, each block permuted once on the way in and once on the way out
+// and the chain kept in registers from block to block. On return `chain`
+// holds the last cipher block. `out` may equal `in`.
+void ede3_cbc_encrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                             unsigned char chain[8], const std::uint32_t *k1,
+                             const std::uint32_t *k2, const std::uint32_t *k3);
+
 } // namespace velk

@@ -3,6 +3,7 @@
 // every alignment, for random keys and for three equal keys.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "bulk.hpp"
@@ -119,6 +120,37 @@ TEST(Bulk, CbcDecryptionEqualsOneBlockAtATimeAndCarriesTheChain) {
         ASSERT_EQ(to_hex(buffer), to_hex(expected)) << blocks << " blocks, split " << split;
         const Block last = blocks ? block_from_hex(to_hex(Bytes(cipher.end() - 8, cipher.end()))) : iv;
         ASSERT_EQ(to_hex(chain), to_hex(last)) << blocks << " blocks";
+    }
+}
+
+TEST(Bulk, CbcEncryptionEqualsOneBlockAtATimeAndCarriesTheChain) {
+    Random rng(75);
+    for (std::size_t blocks = 0; blocks <= 40; ++blocks) {
+        const Keys keys(blocks % 4 == 1 ? key_with_equal_thirds(rng) : rng.bytes(24));
+        const Block iv = rng.block();
+        const Bytes plain = rng.bytes(8 * blocks);
+        Bytes expected(plain.size());
+        Block chain = iv;
+        for (std::size_t i = 0; i < plain.size(); i += 8) {
+            unsigned char x[8];
+            for (int b = 0; b < 8; ++b) x[b] = plain[i + b] ^ chain[b];
+            const Bytes one = encrypt_each(Bytes(x, x + 8), keys);
+            std::copy(one.begin(), one.end(), expected.begin() + i);
+            std::copy(one.begin(), one.end(), chain.begin());
+        }
+        Bytes buffer = plain;
+        Block carried = iv;
+        const std::size_t split = blocks / 3;
+        velk::ede3_cbc_encrypt_blocks(buffer.data(), buffer.data(), split, carried.data(), keys.k1,
+                                      keys.k2, keys.k3);
+        velk::ede3_cbc_encrypt_blocks(buffer.data() + 8 * split, buffer.data() + 8 * split,
+                                      blocks - split, carried.data(), keys.k1, keys.k2, keys.k3);
+        ASSERT_EQ(to_hex(buffer), to_hex(expected)) << blocks << " blocks";
+        ASSERT_EQ(to_hex(carried), to_hex(chain)) << blocks << " blocks";
+        Block back_chain = iv;
+        velk::ede3_cbc_decrypt_blocks(buffer.data(), buffer.data(), blocks, back_chain.data(),
+                                      keys.k1, keys.k2, keys.k3);
+        ASSERT_EQ(to_hex(buffer), to_hex(plain)) << blocks << " blocks";
     }
 }
 

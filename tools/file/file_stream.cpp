@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "bulk.hpp"
 #include "three_key_ede.hpp"
 
 namespace velkfile {
@@ -64,31 +65,26 @@ StreamResult read_failure() {
 
 } // namespace
 
+// The blocks of ECB and those of CBC decryption do not depend on one another,
+// so the library's many-block path takes the whole buffer at once; it gives
+// exactly the bytes of des_ecb3EDEencode_3keys and its siblings block by
+// block. CBC encryption chains, so it stays one block at a time, with the
+// chain carried in registers across the buffer.
 void process_blocks(Direction direction, int mode, unsigned char *buf, std::size_t length,
                     const des_subkeys ks1, const des_subkeys ks2, const des_subkeys ks3,
                     unsigned char chain[8]) {
     const bool cbc = mode == mode_cbc;
-    for (std::size_t at = 0; at + 8 <= length; at += 8) {
-        unsigned char *block = buf + at;
-        if (direction == Direction::encrypt) {
-            if (cbc) {
-                des_cbc3EDEencode_3keys(block, block, chain, ks1, ks2, ks3);
-                std::memcpy(chain, block, 8);
-            } else {
-                des_ecb3EDEencode_3keys(block, block, ks1, ks2, ks3);
-            }
-        } else {
-            if (cbc) {
-                // Decrypting in place overwrites the cipher block that the
-                // next block chains on, so keep it first.
-                unsigned char cipher[8];
-                std::memcpy(cipher, block, 8);
-                des_cbc3EDEdecode_3keys(block, block, chain, ks1, ks2, ks3);
-                std::memcpy(chain, cipher, 8);
-            } else {
-                des_ecb3EDEdecode_3keys(block, block, ks1, ks2, ks3);
-            }
-        }
+    const std::size_t blocks = length / 8;
+    if (direction == Direction::encrypt) {
+        if (cbc)
+            velk::ede3_cbc_encrypt_blocks(buf, buf, blocks, chain, ks1, ks2, ks3);
+        else
+            velk::ede3_encrypt_blocks(buf, buf, blocks, ks1, ks2, ks3);
+    } else {
+        if (cbc)
+            velk::ede3_cbc_decrypt_blocks(buf, buf, blocks, chain, ks1, ks2, ks3);
+        else
+            velk::ede3_decrypt_blocks(buf, buf, blocks, ks1, ks2, ks3);
     }
 }
 
