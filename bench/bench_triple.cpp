@@ -129,6 +129,22 @@ void openssl_DES_ede3_cbc_encrypt_per_block(benchmark::State &state) {
     report(state, chunk_bytes);
 }
 
+void openssl_DES_ede3_cbc_decrypt_per_block(benchmark::State &state) {
+    auto in = pseudo_random(chunk_bytes, 5);
+    std::vector<unsigned char> out(chunk_bytes);
+    const auto iv = pseudo_random(8, 6);
+    for (auto _ : state) {
+        DES_cblock chain;
+        std::memcpy(chain, iv.data(), 8);
+        for (std::size_t i = 0; i < chunk_bytes; i += 8)
+            DES_ede3_cbc_encrypt(&in[i], &out[i], 8, &ok().k1, &ok().k2, &ok().k3, &chain,
+                                 DES_DECRYPT);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    report(state, chunk_bytes);
+}
+
 void velk_cbc3EDEdecode(benchmark::State &s) {
     independent(s, [](const unsigned char *i, unsigned char *o) {
         des_cbc3EDEdecode(i, o, i, vk().k1, vk().k2);
@@ -199,6 +215,7 @@ BENCHMARK(velk_cbc3EDEencode);
 BENCHMARK(velk_cbc3EEEencode);
 BENCHMARK(openssl_DES_ede3_cbc_encrypt_per_block);
 BENCHMARK(velk_cbc3EDEdecode);
+BENCHMARK(openssl_DES_ede3_cbc_decrypt_per_block);
 BENCHMARK(velk_cbc3EEEdecode);
 BENCHMARK(velk_cfb3EDEencode);
 BENCHMARK(velk_cfb3EEEencode);
