@@ -11,16 +11,35 @@
 #include "block.hpp"
 #include "tables.hpp"
 
+// The helpers below take and return 32-byte vectors by value. They are all
+// inlined into functions built for AVX2, so no call ever crosses the ABI that
+// GCC warns about.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
 namespace velk {
 namespace {
 
 // One slice holds one bit position of a batch: in lane `lane`, bit 63 - i
 // belongs to block 64 * lane + i. Two 64-bit lanes make a 16-byte vector,
-// which every x86-64 processor runs with SSE2 and other targets as they can.
-using Slice = std::uint64_t __attribute__((vector_size(16)));
-constexpr std::size_t lanes = sizeof(Slice) / sizeof(std::uint64_t);
-constexpr std::size_t batch_blocks = 64 * lanes;
-constexpr std::size_t batch_bytes = 8 * batch_blocks;
+// which every x86-64 processor runs with SSE2 and other targets as they can;
+// where the processor has AVX2 (asked at run time), four lanes make a 32-byte
+// vector and a batch twice the size. The code is the same for both widths.
+using Slice128 = std::uint64_t __attribute__((vector_size(16)));
+using Slice256 = std::uint64_t __attribute__((vector_size(32)));
+
+template <class Slice> constexpr std::size_t lanes = sizeof(Slice) / sizeof(std::uint64_t);
+template <class Slice> constexpr std::size_t batch_blocks = 64 * lanes<Slice>;
+template <class Slice> constexpr std::size_t batch_bytes = 8 * batch_blocks<Slice>;
+
+// The wider batches need the target attribute and the run-time processor
+// check of GCC and Clang on x86.
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define VELK_BULK_AVX2 1
+#else
+#define VELK_BULK_AVX2 0
+#endif
 
 // Key bit masks for the 48 rounds of a triple block, 48 per round, in the
 // order the rounds use them.
@@ -57,7 +76,7 @@ constexpr bool any_table_after(unsigned s, unsigned j, unsigned t) {
 }
 
 // OR of the column minterms named by the bits of Cols (Cols != 0).
-template <unsigned Cols, unsigned C = 0>
+template <unsigned Cols, unsigned C = 0, class Slice>
 [[gnu::always_inline]] inline Slice any_column(const Slice *m) {
     if constexpr (!((Cols >> C) & 1u))
         return any_column<Cols, C + 1>(m);
@@ -69,8 +88,8 @@ template <unsigned Cols, unsigned C = 0>
 
 // in AND (the function of the row bits a = x0, b = x5 whose value in row
 // 2a + b is bit 2a + b of T), with complements folded into AND-NOT.
-template <unsigned T>
-[[gnu::always_inline]] inline Slice in_rows(Slice in, Slice a, Slice b) {
+template <unsigned T, class Slice>
+[[gnu::always_inline]] inline Slice in_rows(const Slice &in, const Slice &a, const Slice &b) {
     if constexpr (T == 15) return in;
     else if constexpr (T == 12) return in & a;
     else if constexpr (T == 3) return in & ~a;
@@ -92,8 +111,8 @@ template <unsigned T>
 }
 
 // Output bit J of S-box S from the column minterms m and the row bits.
-template <unsigned S, unsigned J, unsigned T = 1>
-[[gnu::always_inline]] inline Slice output_bit(const Slice *m, Slice a, Slice b) {
+template <unsigned S, unsigned J, unsigned T = 1, class Slice>
+[[gnu::always_inline]] inline Slice output_bit(const Slice *m, const Slice &a, const Slice &b) {
     constexpr unsigned cols = columns_with(S, J, T);
     constexpr bool more = any_table_after(S, J, T);
     if constexpr (cols == 0) {
@@ -114,7 +133,7 @@ constexpr unsigned through_p(unsigned s, unsigned j) {
 }
 
 // One S-box of a round: l ^= its share of F(r) under the key masks k.
-template <unsigned S>
+template <unsigned S, class Slice>
 [[gnu::always_inline]] inline void sbox_into(Slice *__restrict l, const Slice *__restrict r,
                                              const Slice *__restrict k) {
     const Slice x0 = r[expansion[6 * S] - 1] ^ k[6 * S];
@@ -134,7 +153,9 @@ template <unsigned S>
 }
 
 // One round: l ^= F(r, k), with k the round's 48 key masks.
-void feistel_round(Slice *__restrict l, const Slice *__restrict r, const Slice *__restrict k) {
+template <class Slice>
+[[gnu::always_inline]] inline void feistel_round(Slice *__restrict l, const Slice *__restrict r,
+                                                 const Slice *__restrict k) {
     sbox_into<0>(l, r, k);
     sbox_into<1>(l, r, k);
     sbox_into<2>(l, r, k);
@@ -145,11 +166,27 @@ void feistel_round(Slice *__restrict l, const Slice *__restrict r, const Slice *
     sbox_into<7>(l, r, k);
 }
 
+// One round of each width, out of line: the 48 rounds of a batch share one
+// copy of the code.
+void round128(Slice128 *__restrict l, const Slice128 *__restrict r,
+              const Slice128 *__restrict k) {
+    feistel_round(l, r, k);
+}
+
+#if VELK_BULK_AVX2
+__attribute__((target("avx2"))) void round256(Slice256 *__restrict l,
+                                              const Slice256 *__restrict r,
+                                              const Slice256 *__restrict k) {
+    feistel_round(l, r, k);
+}
+#endif
+
 // Sixteen rounds, two per pass, as in the one-block transform.
-void stage(Slice *a, Slice *b, const Slice *km) {
+template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
+[[gnu::always_inline]] inline void stage(Slice *a, Slice *b, const Slice *km) {
     for (unsigned pass = 0; pass < 8; ++pass, km += 96) {
-        feistel_round(a, b, km);
-        feistel_round(b, a, km + 48);
+        Round(a, b, km);
+        Round(b, a, km + 48);
     }
 }
 
@@ -157,7 +194,9 @@ void stage(Slice *a, Slice *b, const Slice *km) {
 
 // Appends the 16 rounds of one stage: subkey bit k of each round as a mask of
 // all ones or all zeros, the rounds in schedule order or reversed.
-Slice *append_stage_masks(Slice *km, const std::uint32_t *ks, bool reversed) {
+template <class Slice>
+[[gnu::always_inline]] inline Slice *append_stage_masks(Slice *km, const std::uint32_t *ks,
+                                                         bool reversed) {
     for (unsigned i = 0; i < 16; ++i) {
         const unsigned round = reversed ? 15 - i : i;
         const std::uint64_t pair = std::uint64_t{ks[2 * round]} << 32 | ks[2 * round + 1];
@@ -169,15 +208,19 @@ Slice *append_stage_masks(Slice *km, const std::uint32_t *ks, bool reversed) {
     return km;
 }
 
-void encrypt_masks(Slice *km, const std::uint32_t *k1, const std::uint32_t *k2,
-                   const std::uint32_t *k3) {
+template <class Slice>
+[[gnu::always_inline]] inline void encrypt_masks(Slice *km, const std::uint32_t *k1,
+                                                 const std::uint32_t *k2,
+                                                 const std::uint32_t *k3) {
     km = append_stage_masks(km, k1, false);
     km = append_stage_masks(km, k2, true);
     append_stage_masks(km, k3, false);
 }
 
-void decrypt_masks(Slice *km, const std::uint32_t *k1, const std::uint32_t *k2,
-                   const std::uint32_t *k3) {
+template <class Slice>
+[[gnu::always_inline]] inline void decrypt_masks(Slice *km, const std::uint32_t *k1,
+                                                 const std::uint32_t *k2,
+                                                 const std::uint32_t *k3) {
     km = append_stage_masks(km, k3, true);
     km = append_stage_masks(km, k2, false);
     append_stage_masks(km, k1, true);
@@ -188,7 +231,7 @@ void decrypt_masks(Slice *km, const std::uint32_t *k1, const std::uint32_t *k2,
 // Transposes the 64 x 64 bit matrix held in each lane: row i, column c (bit
 // 63 - c) changes places with row c, column i. Six rounds of exchanges, each
 // swapping the off-diagonal quarters of blocks half the size of the last.
-void transpose(Slice *a) {
+template <class Slice> [[gnu::always_inline]] inline void transpose(Slice *a) {
     std::uint64_t m = 0x00000000FFFFFFFFu;
     for (unsigned j = 32; j != 0; j >>= 1, m ^= m << j) {
         for (unsigned k = 0; k < 64; k = (k + j + 1) & ~j) {
@@ -213,10 +256,11 @@ inline void store_be64(unsigned char *p, std::uint64_t v) {
 // for L and R, and the inverse permutation the choice of where each slice of
 // R48 || L48 goes; between the stages, IP and IP^-1 cancel and only the
 // exchange of the halves remains, which is a change of roles.
-void run_batch(unsigned char *buf, const Slice *km) {
+template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
+[[gnu::always_inline]] inline void run_batch(unsigned char *buf, const Slice *km) {
     Slice a[64];
     for (std::size_t i = 0; i < 64; ++i)
-        for (std::size_t lane = 0; lane < lanes; ++lane)
+        for (std::size_t lane = 0; lane < lanes<Slice>; ++lane)
             a[i][lane] = load_be64(buf + 8 * (64 * lane + i));
     transpose(a);
     Slice l[32], r[32];
@@ -224,30 +268,14 @@ void run_batch(unsigned char *buf, const Slice *km) {
         l[i] = a[initial_perm[i] - 1];
         r[i] = a[initial_perm[32 + i] - 1];
     }
-    stage(l, r, km);
-    stage(r, l, km + 16 * 48);
-    stage(l, r, km + 32 * 48);
+    stage<Slice, Round>(l, r, km);
+    stage<Slice, Round>(r, l, km + 16 * 48);
+    stage<Slice, Round>(l, r, km + 32 * 48);
     for (unsigned i = 0; i < 64; ++i) a[initial_perm[i] - 1] = i < 32 ? r[i] : l[i - 32];
     transpose(a);
     for (std::size_t i = 0; i < 64; ++i)
-        for (std::size_t lane = 0; lane < lanes; ++lane)
+        for (std::size_t lane = 0; lane < lanes<Slice>; ++lane)
             store_be64(buf + 8 * (64 * lane + i), a[i][lane]);
-}
-
-// Runs whole batches through a local buffer; the last one is filled out with
-// zero blocks whose results are dropped.
-void run_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks, const Slice *km) {
-    alignas(16) unsigned char buf[batch_bytes];
-    while (blocks > 0) {
-        const std::size_t n = std::min(blocks, batch_blocks);
-        std::memcpy(buf, in, 8 * n);
-        std::memset(buf + 8 * n, 0, batch_bytes - 8 * n);
-        run_batch(buf, km);
-        std::memcpy(out, buf, 8 * n);
-        in += 8 * n;
-        out += 8 * n;
-        blocks -= n;
-    }
 }
 
 // The exchange network of the one-block transform and the printed IP agree
@@ -267,42 +295,51 @@ constexpr bool network_matches_initial_perm() {
 }
 static_assert(network_matches_initial_perm());
 
-} // namespace
-
-void ede3_encrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
-                         const std::uint32_t *k1, const std::uint32_t *k2,
-                         const std::uint32_t *k3) {
-    if (blocks == 0) return;
+// ECB over whole batches through a local buffer; the last one is filled out
+// with zero blocks whose results are dropped.
+template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
+[[gnu::always_inline]] inline void ecb_blocks(const unsigned char *in, unsigned char *out,
+                                              std::size_t blocks, const std::uint32_t *k1,
+                                              const std::uint32_t *k2, const std::uint32_t *k3,
+                                              bool decrypt) {
+    constexpr std::size_t batch = batch_blocks<Slice>;
     Slice km[mask_count];
-    encrypt_masks(km, k1, k2, k3);
-    run_blocks(in, out, blocks, km);
-}
-
-void ede3_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
-                         const std::uint32_t *k1, const std::uint32_t *k2,
-                         const std::uint32_t *k3) {
-    if (blocks == 0) return;
-    Slice km[mask_count];
-    decrypt_masks(km, k1, k2, k3);
-    run_blocks(in, out, blocks, km);
-}
-
-// Each batch keeps a copy of its cipher blocks, so that the output may
-// overwrite the input and every block still finds the cipher block before it.
-void ede3_cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
-                             unsigned char chain[8], const std::uint32_t *k1,
-                             const std::uint32_t *k2, const std::uint32_t *k3) {
-    if (blocks == 0) return;
-    Slice km[mask_count];
-    decrypt_masks(km, k1, k2, k3);
-    alignas(16) unsigned char buf[batch_bytes];
-    unsigned char cipher[batch_bytes];
+    if (decrypt)
+        decrypt_masks(km, k1, k2, k3);
+    else
+        encrypt_masks(km, k1, k2, k3);
+    unsigned char buf[batch_bytes<Slice>];
     while (blocks > 0) {
-        const std::size_t n = std::min(blocks, batch_blocks);
+        const std::size_t n = std::min(blocks, batch);
+        std::memcpy(buf, in, 8 * n);
+        std::memset(buf + 8 * n, 0, 8 * (batch - n));
+        run_batch<Slice, Round>(buf, km);
+        std::memcpy(out, buf, 8 * n);
+        in += 8 * n;
+        out += 8 * n;
+        blocks -= n;
+    }
+}
+
+// CBC decryption. Each batch keeps a copy of its cipher blocks, so that the
+// output may overwrite the input and every block still finds the cipher
+// block before it.
+template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
+[[gnu::always_inline]] inline void cbc_decrypt_blocks(const unsigned char *in, unsigned char *out,
+                                                      std::size_t blocks, unsigned char chain[8],
+                                                      const std::uint32_t *k1,
+                                                      const std::uint32_t *k2,
+                                                      const std::uint32_t *k3) {
+    constexpr std::size_t batch = batch_blocks<Slice>;
+    Slice km[mask_count];
+    decrypt_masks(km, k1, k2, k3);
+    unsigned char buf[batch_bytes<Slice>], cipher[batch_bytes<Slice>];
+    while (blocks > 0) {
+        const std::size_t n = std::min(blocks, batch);
         std::memcpy(cipher, in, 8 * n);
         std::memcpy(buf, in, 8 * n);
-        std::memset(buf + 8 * n, 0, batch_bytes - 8 * n);
-        run_batch(buf, km);
+        std::memset(buf + 8 * n, 0, 8 * (batch - n));
+        run_batch<Slice, Round>(buf, km);
         for (std::size_t b = 0; b < 8; ++b) buf[b] ^= chain[b];
         for (std::size_t b = 8; b < 8 * n; ++b) buf[b] ^= cipher[b - 8];
         std::memcpy(out, buf, 8 * n);
@@ -311,6 +348,95 @@ void ede3_cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::s
         out += 8 * n;
         blocks -= n;
     }
+}
+
+} // namespace
+
+namespace bulk_width {
+
+void ede3_ecb_baseline(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                       const std::uint32_t *k1, const std::uint32_t *k2, const std::uint32_t *k3,
+                       bool decrypt) {
+    ecb_blocks<Slice128, round128>(in, out, blocks, k1, k2, k3, decrypt);
+}
+
+void ede3_cbc_decrypt_baseline(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                               unsigned char chain[8], const std::uint32_t *k1,
+                               const std::uint32_t *k2, const std::uint32_t *k3) {
+    cbc_decrypt_blocks<Slice128, round128>(in, out, blocks, chain, k1, k2, k3);
+}
+
+#if VELK_BULK_AVX2
+__attribute__((target("avx2"))) void ede3_ecb_wide(const unsigned char *in, unsigned char *out,
+                                                   std::size_t blocks, const std::uint32_t *k1,
+                                                   const std::uint32_t *k2,
+                                                   const std::uint32_t *k3, bool decrypt) {
+    ecb_blocks<Slice256, round256>(in, out, blocks, k1, k2, k3, decrypt);
+}
+
+__attribute__((target("avx2"))) void
+ede3_cbc_decrypt_wide(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                      unsigned char chain[8], const std::uint32_t *k1, const std::uint32_t *k2,
+                      const std::uint32_t *k3) {
+    cbc_decrypt_blocks<Slice256, round256>(in, out, blocks, chain, k1, k2, k3);
+}
+
+// Asked once; the answer cannot change while the program runs.
+bool wide_available() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+#else
+void ede3_ecb_wide(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                   const std::uint32_t *k1, const std::uint32_t *k2, const std::uint32_t *k3,
+                   bool decrypt) {
+    ede3_ecb_baseline(in, out, blocks, k1, k2, k3, decrypt);
+}
+
+void ede3_cbc_decrypt_wide(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                           unsigned char chain[8], const std::uint32_t *k1,
+                           const std::uint32_t *k2, const std::uint32_t *k3) {
+    ede3_cbc_decrypt_baseline(in, out, blocks, chain, k1, k2, k3);
+}
+
+bool wide_available() { return false; }
+#endif
+
+} // namespace bulk_width
+
+namespace {
+
+void ecb(const unsigned char *in, unsigned char *out, std::size_t blocks, const std::uint32_t *k1,
+         const std::uint32_t *k2, const std::uint32_t *k3, bool decrypt) {
+    if (blocks == 0) return;
+    if (bulk_width::wide_available())
+        bulk_width::ede3_ecb_wide(in, out, blocks, k1, k2, k3, decrypt);
+    else
+        bulk_width::ede3_ecb_baseline(in, out, blocks, k1, k2, k3, decrypt);
+}
+
+} // namespace
+
+void ede3_encrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                         const std::uint32_t *k1, const std::uint32_t *k2,
+                         const std::uint32_t *k3) {
+    ecb(in, out, blocks, k1, k2, k3, false);
+}
+
+void ede3_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                         const std::uint32_t *k1, const std::uint32_t *k2,
+                         const std::uint32_t *k3) {
+    ecb(in, out, blocks, k1, k2, k3, true);
+}
+
+void ede3_cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                             unsigned char chain[8], const std::uint32_t *k1,
+                             const std::uint32_t *k2, const std::uint32_t *k3) {
+    if (blocks == 0) return;
+    if (bulk_width::wide_available())
+        bulk_width::ede3_cbc_decrypt_wide(in, out, blocks, chain, k1, k2, k3);
+    else
+        bulk_width::ede3_cbc_decrypt_baseline(in, out, blocks, chain, k1, k2, k3);
 }
 
 // Between the stages the inverse and the initial permutation cancel, leaving

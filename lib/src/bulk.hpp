@@ -37,4 +37,25 @@ void ede3_cbc_encrypt_blocks(const unsigned char *in, unsigned char *out, std::s
                              unsigned char chain[8], const std::uint32_t *k1,
                              const std::uint32_t *k2, const std::uint32_t *k3);
 
+// The two widths of the many-block path, which the functions above choose
+// between: `baseline` (128 blocks at a time) runs on any processor, `wide`
+// (256 at a time, AVX2) only where wide_available() says so; elsewhere it is
+// the baseline. Exposed so that tests can hold both to the same bytes.
+// `decrypt` selects D_K1(E_K2(D_K3(x))); blocks may be 0.
+namespace bulk_width {
+void ede3_ecb_baseline(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                       const std::uint32_t *k1, const std::uint32_t *k2, const std::uint32_t *k3,
+                       bool decrypt);
+void ede3_ecb_wide(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                   const std::uint32_t *k1, const std::uint32_t *k2, const std::uint32_t *k3,
+                   bool decrypt);
+void ede3_cbc_decrypt_baseline(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                               unsigned char chain[8], const std::uint32_t *k1,
+                               const std::uint32_t *k2, const std::uint32_t *k3);
+void ede3_cbc_decrypt_wide(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                           unsigned char chain[8], const std::uint32_t *k1,
+                           const std::uint32_t *k2, const std::uint32_t *k3);
+bool wide_available();
+} // namespace bulk_width
+
 } // namespace velk

@@ -1,6 +1,7 @@
 // The many-block path against the one-block path: the same bytes at every
 // length from 0 to a little over two batches, in place and out of place, at
-// every alignment, for random keys and for three equal keys.
+// every alignment, for random keys and for three equal keys; for the entry
+// points and for each of the two widths they choose between.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,8 +15,8 @@ namespace {
 using namespace velk::test;
 
 // Covers an empty call, a lone block, a batch and a half-filled last batch
-// whatever the batch size is (up to 128 blocks).
-constexpr std::size_t max_blocks = 2 * 128 + 3;
+// whatever the batch size is (up to 256 blocks).
+constexpr std::size_t max_blocks = 2 * 256 + 3;
 
 struct Keys {
     des_subkeys k1, k2, k3;
@@ -23,6 +24,49 @@ struct Keys {
         des_init(key.data(), 8, k1);
         des_init(key.data() + 8, 8, k2);
         des_init(key.data() + 16, 8, k3);
+    }
+};
+
+// One way into the many-block path.
+struct Width {
+    const char *name;
+    void (*ecb)(const unsigned char *, unsigned char *, std::size_t, const std::uint32_t *,
+                const std::uint32_t *, const std::uint32_t *, bool);
+    void (*cbc_decrypt)(const unsigned char *, unsigned char *, std::size_t, unsigned char *,
+                        const std::uint32_t *, const std::uint32_t *, const std::uint32_t *);
+    bool (*available)();
+};
+
+void chosen_ecb(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                const std::uint32_t *k1, const std::uint32_t *k2, const std::uint32_t *k3,
+                bool decrypt) {
+    (decrypt ? velk::ede3_decrypt_blocks : velk::ede3_encrypt_blocks)(in, out, blocks, k1, k2, k3);
+}
+bool always() { return true; }
+
+const Width widths[] = {
+    {"chosen", chosen_ecb, velk::ede3_cbc_decrypt_blocks, always},
+    {"baseline", velk::bulk_width::ede3_ecb_baseline, velk::bulk_width::ede3_cbc_decrypt_baseline,
+     always},
+    {"wide", velk::bulk_width::ede3_ecb_wide, velk::bulk_width::ede3_cbc_decrypt_wide,
+     velk::bulk_width::wide_available},
+};
+
+class Bulk : public ::testing::TestWithParam<Width> {
+  protected:
+    void SetUp() override {
+        if (!GetParam().available())
+            GTEST_SKIP() << "the processor lacks the " << GetParam().name << " width";
+    }
+    void encrypt(const unsigned char *in, unsigned char *out, std::size_t blocks, const Keys &k) {
+        GetParam().ecb(in, out, blocks, k.k1, k.k2, k.k3, false);
+    }
+    void decrypt(const unsigned char *in, unsigned char *out, std::size_t blocks, const Keys &k) {
+        GetParam().ecb(in, out, blocks, k.k1, k.k2, k.k3, true);
+    }
+    void cbc_decrypt(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                     unsigned char *chain, const Keys &k) {
+        GetParam().cbc_decrypt(in, out, blocks, chain, k.k1, k.k2, k.k3);
     }
 };
 
@@ -62,23 +106,23 @@ Bytes key_with_equal_thirds(Random &rng) {
     return key;
 }
 
-TEST(Bulk, EcbBothWaysEqualsOneBlockAtATimeAtEveryLength) {
+TEST_P(Bulk, EcbBothWaysEqualsOneBlockAtATimeAtEveryLength) {
     Random rng(71);
     for (std::size_t blocks = 0; blocks <= max_blocks; ++blocks) {
         const Keys keys(blocks % 7 == 3 ? key_with_equal_thirds(rng) : rng.bytes(24));
         const Bytes plain = rng.bytes(8 * blocks);
         const Bytes expected = encrypt_each(plain, keys);
         Bytes out(plain.size());
-        velk::ede3_encrypt_blocks(plain.data(), out.data(), blocks, keys.k1, keys.k2, keys.k3);
+        encrypt(plain.data(), out.data(), blocks, keys);
         ASSERT_EQ(to_hex(out), to_hex(expected)) << blocks << " blocks";
         Bytes back(plain.size());
-        velk::ede3_decrypt_blocks(out.data(), back.data(), blocks, keys.k1, keys.k2, keys.k3);
+        decrypt(out.data(), back.data(), blocks, keys);
         ASSERT_EQ(to_hex(back), to_hex(decrypt_each(out, keys))) << blocks << " blocks";
         ASSERT_EQ(to_hex(back), to_hex(plain)) << blocks << " blocks";
     }
 }
 
-TEST(Bulk, InPlaceAndEveryAlignmentGiveTheSameBytes) {
+TEST_P(Bulk, InPlaceAndEveryAlignmentGiveTheSameBytes) {
     Random rng(72);
     const Keys keys(rng.bytes(24));
     for (std::size_t offset = 0; offset < 8; ++offset) {
@@ -87,22 +131,20 @@ TEST(Bulk, InPlaceAndEveryAlignmentGiveTheSameBytes) {
         const Bytes expected = encrypt_each(plain, keys);
         Bytes buffer(8 * blocks + 16, 0xA5);
         std::memcpy(buffer.data() + offset, plain.data(), plain.size());
-        velk::ede3_encrypt_blocks(buffer.data() + offset, buffer.data() + offset, blocks, keys.k1,
-                                  keys.k2, keys.k3);
+        encrypt(buffer.data() + offset, buffer.data() + offset, blocks, keys);
         ASSERT_EQ(to_hex(Bytes(buffer.begin() + offset, buffer.begin() + offset + plain.size())),
                   to_hex(expected))
             << "offset " << offset;
         // Nothing outside the blocks is touched.
         for (std::size_t i = 0; i < offset; ++i) ASSERT_EQ(buffer[i], 0xA5);
         for (std::size_t i = offset + plain.size(); i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xA5);
-        velk::ede3_decrypt_blocks(buffer.data() + offset, buffer.data() + offset, blocks, keys.k1,
-                                  keys.k2, keys.k3);
+        decrypt(buffer.data() + offset, buffer.data() + offset, blocks, keys);
         ASSERT_EQ(to_hex(Bytes(buffer.begin() + offset, buffer.begin() + offset + plain.size())),
                   to_hex(plain));
     }
 }
 
-TEST(Bulk, CbcDecryptionEqualsOneBlockAtATimeAndCarriesTheChain) {
+TEST_P(Bulk, CbcDecryptionEqualsOneBlockAtATimeAndCarriesTheChain) {
     Random rng(73);
     for (std::size_t blocks = 0; blocks <= max_blocks; blocks += 1 + blocks / 16) {
         const Keys keys(blocks % 5 == 2 ? key_with_equal_thirds(rng) : rng.bytes(24));
@@ -113,17 +155,16 @@ TEST(Bulk, CbcDecryptionEqualsOneBlockAtATimeAndCarriesTheChain) {
         Bytes buffer = cipher;
         Block chain = iv;
         const std::size_t split = blocks ? rng.below(blocks + 1) : 0;
-        velk::ede3_cbc_decrypt_blocks(buffer.data(), buffer.data(), split, chain.data(), keys.k1,
-                                      keys.k2, keys.k3);
-        velk::ede3_cbc_decrypt_blocks(buffer.data() + 8 * split, buffer.data() + 8 * split,
-                                      blocks - split, chain.data(), keys.k1, keys.k2, keys.k3);
+        cbc_decrypt(buffer.data(), buffer.data(), split, chain.data(), keys);
+        cbc_decrypt(buffer.data() + 8 * split, buffer.data() + 8 * split, blocks - split,
+                    chain.data(), keys);
         ASSERT_EQ(to_hex(buffer), to_hex(expected)) << blocks << " blocks, split " << split;
         const Block last = blocks ? block_from_hex(to_hex(Bytes(cipher.end() - 8, cipher.end()))) : iv;
         ASSERT_EQ(to_hex(chain), to_hex(last)) << blocks << " blocks";
     }
 }
 
-TEST(Bulk, CbcEncryptionEqualsOneBlockAtATimeAndCarriesTheChain) {
+TEST(BulkCbcEncryption, EqualsOneBlockAtATimeAndCarriesTheChain) {
     Random rng(75);
     for (std::size_t blocks = 0; blocks <= 40; ++blocks) {
         const Keys keys(blocks % 4 == 1 ? key_with_equal_thirds(rng) : rng.bytes(24));
@@ -155,7 +196,7 @@ TEST(Bulk, CbcEncryptionEqualsOneBlockAtATimeAndCarriesTheChain) {
 }
 
 // Keys of the weak and semi-weak rows exercise all-zero and all-one key masks.
-TEST(Bulk, ListedKeysEqualOneBlockAtATime) {
+TEST_P(Bulk, ListedKeysEqualOneBlockAtATime) {
     Random rng(74);
     const char *const thirds[] = {"0101010101010101", "fefefefefefefefe", "01fe01fe01fe01fe",
                                   "1fe01fe00ef10ef1"};
@@ -165,9 +206,12 @@ TEST(Bulk, ListedKeysEqualOneBlockAtATime) {
             const Keys keys(key);
             const Bytes plain = rng.bytes(8 * 37);
             Bytes out(plain.size());
-            velk::ede3_encrypt_blocks(plain.data(), out.data(), 37, keys.k1, keys.k2, keys.k3);
+            encrypt(plain.data(), out.data(), 37, keys);
             ASSERT_EQ(to_hex(out), to_hex(encrypt_each(plain, keys))) << a << " " << b;
         }
 }
+
+INSTANTIATE_TEST_SUITE_P(Widths, Bulk, ::testing::ValuesIn(widths),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
