@@ -77,10 +77,18 @@ void evp(benchmark::State &state, const EVP_CIPHER *cipher, int encrypt) {
     });
 }
 
-void openssl_evp_des_ede3_ecb_encrypt(benchmark::State &s) { evp(s, EVP_des_ede3_ecb(), 1); }
-void openssl_evp_des_ede3_ecb_decrypt(benchmark::State &s) { evp(s, EVP_des_ede3_ecb(), 0); }
-void openssl_evp_des_ede3_cbc_decrypt(benchmark::State &s) { evp(s, EVP_des_ede3_cbc(), 0); }
-void openssl_evp_des_ede3_cbc_encrypt(benchmark::State &s) { evp(s, EVP_des_ede3_cbc(), 1); }
+void openssl_evp_des_ede3_ecb_encrypt(benchmark::State &s) {
+    evp(s, EVP_des_ede3_ecb(), 1);
+}
+void openssl_evp_des_ede3_ecb_decrypt(benchmark::State &s) {
+    evp(s, EVP_des_ede3_ecb(), 0);
+}
+void openssl_evp_des_ede3_cbc_decrypt(benchmark::State &s) {
+    evp(s, EVP_des_ede3_cbc(), 0);
+}
+void openssl_evp_des_ede3_cbc_encrypt(benchmark::State &s) {
+    evp(s, EVP_des_ede3_cbc(), 1);
+}
 
 } // namespace
 

@@ -16,7 +16,8 @@ void velk_ecb_independent(benchmark::State &state) {
     auto in = pseudo_random(chunk_bytes, 1);
     std::vector<unsigned char> out(chunk_bytes);
     for (auto _ : state) {
-        for (std::size_t i = 0; i < chunk_bytes; i += 8) des_ecbencode(&in[i], &out[i], ks);
+        for (std::size_t i = 0; i < chunk_bytes; i += 8)
+            des_ecbencode(&in[i], &out[i], ks);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -43,7 +44,8 @@ void velk_ecb_decode_independent(benchmark::State &state) {
     auto in = pseudo_random(chunk_bytes, 1);
     std::vector<unsigned char> out(chunk_bytes);
     for (auto _ : state) {
-        for (std::size_t i = 0; i < chunk_bytes; i += 8) des_ecbdecode(&in[i], &out[i], ks);
+        for (std::size_t i = 0; i < chunk_bytes; i += 8)
+            des_ecbdecode(&in[i], &out[i], ks);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -69,7 +71,8 @@ void velk_ecb_chained(benchmark::State &state) {
     des_init(key24(), 8, ks);
     auto block = pseudo_random(8, 2);
     for (auto _ : state) {
-        for (std::size_t i = 0; i < chunk_blocks; ++i) des_ecbencode(block.data(), block.data(), ks);
+        for (std::size_t i = 0; i < chunk_blocks; ++i)
+            des_ecbencode(block.data(), block.data(), ks);
         benchmark::DoNotOptimize(block.data());
         benchmark::ClobberMemory();
     }
@@ -81,7 +84,8 @@ void openssl_ecb_chained(benchmark::State &state) {
     auto block = pseudo_random(8, 2);
     auto *b = reinterpret_cast<DES_cblock *>(block.data());
     for (auto _ : state) {
-        for (std::size_t i = 0; i < chunk_blocks; ++i) DES_ecb_encrypt(b, b, &ks, DES_ENCRYPT);
+        for (std::size_t i = 0; i < chunk_blocks; ++i)
+            DES_ecb_encrypt(b, b, &ks, DES_ENCRYPT);
         benchmark::DoNotOptimize(block.data());
         benchmark::ClobberMemory();
     }

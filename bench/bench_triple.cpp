@@ -35,7 +35,8 @@ template <class Step> void independent(benchmark::State &state, Step step) {
     auto in = pseudo_random(chunk_bytes, 4);
     std::vector<unsigned char> out(chunk_bytes);
     for (auto _ : state) {
-        for (std::size_t i = 0; i < chunk_bytes; i += 8) step(&in[i], &out[i]);
+        for (std::size_t i = 0; i < chunk_bytes; i += 8)
+            step(&in[i], &out[i]);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -52,10 +53,14 @@ OpensslKeys &ok() {
 }
 
 void velk_ecb3EDEencode(benchmark::State &s) {
-    independent(s, [](const unsigned char *i, unsigned char *o) { des_ecb3EDEencode(i, o, vk().k1, vk().k2); });
+    independent(s, [](const unsigned char *i, unsigned char *o) {
+        des_ecb3EDEencode(i, o, vk().k1, vk().k2);
+    });
 }
 void velk_ecb3EDEdecode(benchmark::State &s) {
-    independent(s, [](const unsigned char *i, unsigned char *o) { des_ecb3EDEdecode(i, o, vk().k1, vk().k2); });
+    independent(s, [](const unsigned char *i, unsigned char *o) {
+        des_ecb3EDEdecode(i, o, vk().k1, vk().k2);
+    });
 }
 void velk_ecb3EEEencode(benchmark::State &s) {
     independent(s, [](const unsigned char *i, unsigned char *o) {

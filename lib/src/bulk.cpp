@@ -14,7 +14,11 @@
 // The helpers below take and return 32-byte vectors by value. They are all
 // inlined into functions built for AVX2, so no call ever crosses the ABI that
 // GCC warns about.
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__clang__)
+#if __has_warning("-Wpsabi")
+#pragma clang diagnostic ignored "-Wpsabi"
+#endif
+#elif defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
@@ -57,7 +61,8 @@ constexpr std::size_t mask_count = 48 * 48;
 constexpr unsigned row_table(unsigned s, unsigned j, unsigned c) {
     unsigned t = 0;
     for (unsigned r = 0; r < 4; ++r)
-        if ((sbox[s][r][c] >> (3 - j)) & 1u) t |= 1u << r;
+        if ((sbox[s][r][c] >> (3 - j)) & 1u)
+            t |= 1u << r;
     return t;
 }
 
@@ -65,13 +70,15 @@ constexpr unsigned row_table(unsigned s, unsigned j, unsigned c) {
 constexpr unsigned columns_with(unsigned s, unsigned j, unsigned t) {
     unsigned cols = 0;
     for (unsigned c = 0; c < 16; ++c)
-        if (row_table(s, j, c) == t) cols |= 1u << c;
+        if (row_table(s, j, c) == t)
+            cols |= 1u << c;
     return cols;
 }
 
 constexpr bool any_table_after(unsigned s, unsigned j, unsigned t) {
     for (unsigned u = t + 1; u < 16; ++u)
-        if (columns_with(s, j, u) != 0) return true;
+        if (columns_with(s, j, u) != 0)
+            return true;
     return false;
 }
 
@@ -90,20 +97,34 @@ template <unsigned Cols, unsigned C = 0, class Slice>
 // 2a + b is bit 2a + b of T), with complements folded into AND-NOT.
 template <unsigned T, class Slice>
 [[gnu::always_inline]] inline Slice in_rows(const Slice &in, const Slice &a, const Slice &b) {
-    if constexpr (T == 15) return in;
-    else if constexpr (T == 12) return in & a;
-    else if constexpr (T == 3) return in & ~a;
-    else if constexpr (T == 10) return in & b;
-    else if constexpr (T == 5) return in & ~b;
-    else if constexpr (T == 8) return in & (a & b);
-    else if constexpr (T == 7) return in & ~(a & b);
-    else if constexpr (T == 14) return in & (a | b);
-    else if constexpr (T == 1) return in & ~(a | b);
-    else if constexpr (T == 6) return in & (a ^ b);
-    else if constexpr (T == 9) return in & ~(a ^ b);
-    else if constexpr (T == 4) return in & (a & ~b);
-    else if constexpr (T == 11) return in & ~(a & ~b);
-    else if constexpr (T == 2) return in & (b & ~a);
+    if constexpr (T == 15)
+        return in;
+    else if constexpr (T == 12)
+        return in & a;
+    else if constexpr (T == 3)
+        return in & ~a;
+    else if constexpr (T == 10)
+        return in & b;
+    else if constexpr (T == 5)
+        return in & ~b;
+    else if constexpr (T == 8)
+        return in & (a & b);
+    else if constexpr (T == 7)
+        return in & ~(a & b);
+    else if constexpr (T == 14)
+        return in & (a | b);
+    else if constexpr (T == 1)
+        return in & ~(a | b);
+    else if constexpr (T == 6)
+        return in & (a ^ b);
+    else if constexpr (T == 9)
+        return in & ~(a ^ b);
+    else if constexpr (T == 4)
+        return in & (a & ~b);
+    else if constexpr (T == 11)
+        return in & ~(a & ~b);
+    else if constexpr (T == 2)
+        return in & (b & ~a);
     else {
         static_assert(T == 13);
         return in & ~(b & ~a);
@@ -128,7 +149,8 @@ template <unsigned S, unsigned J, unsigned T = 1, class Slice>
 // The bit of F (0-based) that output bit j of S-box s reaches through P.
 constexpr unsigned through_p(unsigned s, unsigned j) {
     for (unsigned i = 0; i < 32; ++i)
-        if (perm_p[i] == 4 * s + j + 1) return i;
+        if (perm_p[i] == 4 * s + j + 1)
+            return i;
     return 32;
 }
 
@@ -145,7 +167,8 @@ template <unsigned S, class Slice>
     const Slice p[4] = {~(x1 | x2), x2 & ~x1, x1 & ~x2, x1 & x2};
     const Slice q[4] = {~(x3 | x4), x4 & ~x3, x3 & ~x4, x3 & x4};
     Slice m[16];
-    for (unsigned c = 0; c < 16; ++c) m[c] = p[c >> 2] & q[c & 3];
+    for (unsigned c = 0; c < 16; ++c)
+        m[c] = p[c >> 2] & q[c & 3];
     l[through_p(S, 0)] ^= output_bit<S, 0>(m, x0, x5);
     l[through_p(S, 1)] ^= output_bit<S, 1>(m, x0, x5);
     l[through_p(S, 2)] ^= output_bit<S, 2>(m, x0, x5);
@@ -168,14 +191,12 @@ template <class Slice>
 
 // One round of each width, out of line: the 48 rounds of a batch share one
 // copy of the code.
-void round128(Slice128 *__restrict l, const Slice128 *__restrict r,
-              const Slice128 *__restrict k) {
+void round128(Slice128 *__restrict l, const Slice128 *__restrict r, const Slice128 *__restrict k) {
     feistel_round(l, r, k);
 }
 
 #if VELK_BULK_AVX2
-__attribute__((target("avx2"))) void round256(Slice256 *__restrict l,
-                                              const Slice256 *__restrict r,
+__attribute__((target("avx2"))) void round256(Slice256 *__restrict l, const Slice256 *__restrict r,
                                               const Slice256 *__restrict k) {
     feistel_round(l, r, k);
 }
@@ -196,7 +217,7 @@ template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
 // all ones or all zeros, the rounds in schedule order or reversed.
 template <class Slice>
 [[gnu::always_inline]] inline Slice *append_stage_masks(Slice *km, const std::uint32_t *ks,
-                                                         bool reversed) {
+                                                        bool reversed) {
     for (unsigned i = 0; i < 16; ++i) {
         const unsigned round = reversed ? 15 - i : i;
         const std::uint64_t pair = std::uint64_t{ks[2 * round]} << 32 | ks[2 * round + 1];
@@ -210,8 +231,7 @@ template <class Slice>
 
 template <class Slice>
 [[gnu::always_inline]] inline void encrypt_masks(Slice *km, const std::uint32_t *k1,
-                                                 const std::uint32_t *k2,
-                                                 const std::uint32_t *k3) {
+                                                 const std::uint32_t *k2, const std::uint32_t *k3) {
     km = append_stage_masks(km, k1, false);
     km = append_stage_masks(km, k2, true);
     append_stage_masks(km, k3, false);
@@ -219,8 +239,7 @@ template <class Slice>
 
 template <class Slice>
 [[gnu::always_inline]] inline void decrypt_masks(Slice *km, const std::uint32_t *k1,
-                                                 const std::uint32_t *k2,
-                                                 const std::uint32_t *k3) {
+                                                 const std::uint32_t *k2, const std::uint32_t *k3) {
     km = append_stage_masks(km, k3, true);
     km = append_stage_masks(km, k2, false);
     append_stage_masks(km, k1, true);
@@ -271,7 +290,8 @@ template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
     stage<Slice, Round>(l, r, km);
     stage<Slice, Round>(r, l, km + 16 * 48);
     stage<Slice, Round>(l, r, km + 32 * 48);
-    for (unsigned i = 0; i < 64; ++i) a[initial_perm[i] - 1] = i < 32 ? r[i] : l[i - 32];
+    for (unsigned i = 0; i < 64; ++i)
+        a[initial_perm[i] - 1] = i < 32 ? r[i] : l[i - 32];
     transpose(a);
     for (std::size_t i = 0; i < 64; ++i)
         for (std::size_t lane = 0; lane < lanes<Slice>; ++lane)
@@ -288,7 +308,8 @@ constexpr bool network_matches_initial_perm() {
         r = rotr(r, 1);
         for (unsigned i = 0; i < 64; ++i) {
             const bool set = ((i < 32 ? l >> (31 - i) : r >> (63 - i)) & 1u) != 0;
-            if (set != (initial_perm[i] == j + 1)) return false;
+            if (set != (initial_perm[i] == j + 1))
+                return false;
         }
     }
     return true;
@@ -298,10 +319,9 @@ static_assert(network_matches_initial_perm());
 // ECB over whole batches through a local buffer; the last one is filled out
 // with zero blocks whose results are dropped.
 template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
-[[gnu::always_inline]] inline void ecb_blocks(const unsigned char *in, unsigned char *out,
-                                              std::size_t blocks, const std::uint32_t *k1,
-                                              const std::uint32_t *k2, const std::uint32_t *k3,
-                                              bool decrypt) {
+[[gnu::always_inline]] inline void
+ecb_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks, const std::uint32_t *k1,
+           const std::uint32_t *k2, const std::uint32_t *k3, bool decrypt) {
     constexpr std::size_t batch = batch_blocks<Slice>;
     Slice km[mask_count];
     if (decrypt)
@@ -325,11 +345,10 @@ template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
 // output may overwrite the input and every block still finds the cipher
 // block before it.
 template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
-[[gnu::always_inline]] inline void cbc_decrypt_blocks(const unsigned char *in, unsigned char *out,
-                                                      std::size_t blocks, unsigned char chain[8],
-                                                      const std::uint32_t *k1,
-                                                      const std::uint32_t *k2,
-                                                      const std::uint32_t *k3) {
+[[gnu::always_inline]] inline void
+cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
+                   unsigned char chain[8], const std::uint32_t *k1, const std::uint32_t *k2,
+                   const std::uint32_t *k3) {
     constexpr std::size_t batch = batch_blocks<Slice>;
     Slice km[mask_count];
     decrypt_masks(km, k1, k2, k3);
@@ -340,8 +359,10 @@ template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
         std::memcpy(buf, in, 8 * n);
         std::memset(buf + 8 * n, 0, 8 * (batch - n));
         run_batch<Slice, Round>(buf, km);
-        for (std::size_t b = 0; b < 8; ++b) buf[b] ^= chain[b];
-        for (std::size_t b = 8; b < 8 * n; ++b) buf[b] ^= cipher[b - 8];
+        for (std::size_t b = 0; b < 8; ++b)
+            buf[b] ^= chain[b];
+        for (std::size_t b = 8; b < 8 * n; ++b)
+            buf[b] ^= cipher[b - 8];
         std::memcpy(out, buf, 8 * n);
         std::memcpy(chain, cipher + 8 * (n - 1), 8);
         in += 8 * n;
@@ -369,8 +390,8 @@ void ede3_cbc_decrypt_baseline(const unsigned char *in, unsigned char *out, std:
 #if VELK_BULK_AVX2
 __attribute__((target("avx2"))) void ede3_ecb_wide(const unsigned char *in, unsigned char *out,
                                                    std::size_t blocks, const std::uint32_t *k1,
-                                                   const std::uint32_t *k2,
-                                                   const std::uint32_t *k3, bool decrypt) {
+                                                   const std::uint32_t *k2, const std::uint32_t *k3,
+                                                   bool decrypt) {
     ecb_blocks<Slice256, round256>(in, out, blocks, k1, k2, k3, decrypt);
 }
 
@@ -394,12 +415,14 @@ void ede3_ecb_wide(const unsigned char *in, unsigned char *out, std::size_t bloc
 }
 
 void ede3_cbc_decrypt_wide(const unsigned char *in, unsigned char *out, std::size_t blocks,
-                           unsigned char chain[8], const std::uint32_t *k1,
-                           const std::uint32_t *k2, const std::uint32_t *k3) {
+                           unsigned char chain[8], const std::uint32_t *k1, const std::uint32_t *k2,
+                           const std::uint32_t *k3) {
     ede3_cbc_decrypt_baseline(in, out, blocks, chain, k1, k2, k3);
 }
 
-bool wide_available() { return false; }
+bool wide_available() {
+    return false;
+}
 #endif
 
 } // namespace bulk_width
@@ -408,7 +431,8 @@ namespace {
 
 void ecb(const unsigned char *in, unsigned char *out, std::size_t blocks, const std::uint32_t *k1,
          const std::uint32_t *k2, const std::uint32_t *k3, bool decrypt) {
-    if (blocks == 0) return;
+    if (blocks == 0)
+        return;
     if (bulk_width::wide_available())
         bulk_width::ede3_ecb_wide(in, out, blocks, k1, k2, k3, decrypt);
     else
@@ -432,7 +456,8 @@ void ede3_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_
 void ede3_cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
                              unsigned char chain[8], const std::uint32_t *k1,
                              const std::uint32_t *k2, const std::uint32_t *k3) {
-    if (blocks == 0) return;
+    if (blocks == 0)
+        return;
     if (bulk_width::wide_available())
         bulk_width::ede3_cbc_decrypt_wide(in, out, blocks, chain, k1, k2, k3);
     else
@@ -449,7 +474,8 @@ void ede3_cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::s
 void ede3_cbc_encrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
                              unsigned char chain[8], const std::uint32_t *k1,
                              const std::uint32_t *k2, const std::uint32_t *k3) {
-    if (blocks == 0) return;
+    if (blocks == 0)
+        return;
     std::uint32_t cl = load_be32(chain), cr = load_be32(chain + 4);
     initial_permutation(cl, cr);
     std::uint32_t hi = 0, lo = 0;

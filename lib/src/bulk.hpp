@@ -12,13 +12,11 @@ namespace velk {
 // E_K3(D_K2(E_K1(x))) of each of the `blocks` 8-byte blocks at `in`, written
 // to `out`. `out` may equal `in`; otherwise the two must not overlap.
 void ede3_encrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
-                         const std::uint32_t *k1, const std::uint32_t *k2,
-                         const std::uint32_t *k3);
+                         const std::uint32_t *k1, const std::uint32_t *k2, const std::uint32_t *k3);
 
 // D_K1(E_K2(D_K3(x))), the inverse, under the same rules.
 void ede3_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
-                         const std::uint32_t *k1, const std::uint32_t *k2,
-                         const std::uint32_t *k3);
+                         const std::uint32_t *k1, const std::uint32_t *k2, const std::uint32_t *k3);
 
 // CBC decryption: block i becomes D_K1(E_K2(D_K3(C_i))) XOR C_(i-1), with
 // C_(-1) the 8 bytes at `chain`. On return `chain` holds the last cipher
@@ -53,8 +51,8 @@ void ede3_cbc_decrypt_baseline(const unsigned char *in, unsigned char *out, std:
                                unsigned char chain[8], const std::uint32_t *k1,
                                const std::uint32_t *k2, const std::uint32_t *k3);
 void ede3_cbc_decrypt_wide(const unsigned char *in, unsigned char *out, std::size_t blocks,
-                           unsigned char chain[8], const std::uint32_t *k1,
-                           const std::uint32_t *k2, const std::uint32_t *k3);
+                           unsigned char chain[8], const std::uint32_t *k1, const std::uint32_t *k2,
+                           const std::uint32_t *k3);
 bool wide_available();
 } // namespace bulk_width
 

@@ -42,7 +42,9 @@ void chosen_ecb(const unsigned char *in, unsigned char *out, std::size_t blocks,
                 bool decrypt) {
     (decrypt ? velk::ede3_decrypt_blocks : velk::ede3_encrypt_blocks)(in, out, blocks, k1, k2, k3);
 }
-bool always() { return true; }
+bool always() {
+    return true;
+}
 
 const Width widths[] = {
     {"chosen", chosen_ecb, velk::ede3_cbc_decrypt_blocks, always},
@@ -95,14 +97,16 @@ Bytes decrypt_each(const Bytes &in, const Keys &k) {
 
 Bytes cbc_decrypt_each(const Bytes &in, const Block &iv, const Keys &k) {
     Bytes out = decrypt_each(in, k);
-    for (std::size_t i = 0; i < in.size(); ++i) out[i] ^= i < 8 ? iv[i] : in[i - 8];
+    for (std::size_t i = 0; i < in.size(); ++i)
+        out[i] ^= i < 8 ? iv[i] : in[i - 8];
     return out;
 }
 
 Bytes key_with_equal_thirds(Random &rng) {
     const Bytes third = rng.bytes(8);
     Bytes key(24);
-    for (std::size_t i = 0; i < key.size(); ++i) key[i] = third[i % 8];
+    for (std::size_t i = 0; i < key.size(); ++i)
+        key[i] = third[i % 8];
     return key;
 }
 
@@ -136,8 +140,10 @@ TEST_P(Bulk, InPlaceAndEveryAlignmentGiveTheSameBytes) {
                   to_hex(expected))
             << "offset " << offset;
         // Nothing outside the blocks is touched.
-        for (std::size_t i = 0; i < offset; ++i) ASSERT_EQ(buffer[i], 0xA5);
-        for (std::size_t i = offset + plain.size(); i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xA5);
+        for (std::size_t i = 0; i < offset; ++i)
+            ASSERT_EQ(buffer[i], 0xA5);
+        for (std::size_t i = offset + plain.size(); i < buffer.size(); ++i)
+            ASSERT_EQ(buffer[i], 0xA5);
         decrypt(buffer.data() + offset, buffer.data() + offset, blocks, keys);
         ASSERT_EQ(to_hex(Bytes(buffer.begin() + offset, buffer.begin() + offset + plain.size())),
                   to_hex(plain));
@@ -159,7 +165,8 @@ TEST_P(Bulk, CbcDecryptionEqualsOneBlockAtATimeAndCarriesTheChain) {
         cbc_decrypt(buffer.data() + 8 * split, buffer.data() + 8 * split, blocks - split,
                     chain.data(), keys);
         ASSERT_EQ(to_hex(buffer), to_hex(expected)) << blocks << " blocks, split " << split;
-        const Block last = blocks ? block_from_hex(to_hex(Bytes(cipher.end() - 8, cipher.end()))) : iv;
+        const Block last =
+            blocks ? block_from_hex(to_hex(Bytes(cipher.end() - 8, cipher.end()))) : iv;
         ASSERT_EQ(to_hex(chain), to_hex(last)) << blocks << " blocks";
     }
 }
@@ -174,7 +181,8 @@ TEST(BulkCbcEncryption, EqualsOneBlockAtATimeAndCarriesTheChain) {
         Block chain = iv;
         for (std::size_t i = 0; i < plain.size(); i += 8) {
             unsigned char x[8];
-            for (int b = 0; b < 8; ++b) x[b] = plain[i + b] ^ chain[b];
+            for (int b = 0; b < 8; ++b)
+                x[b] = plain[i + b] ^ chain[b];
             const Bytes one = encrypt_each(Bytes(x, x + 8), keys);
             std::copy(one.begin(), one.end(), expected.begin() + i);
             std::copy(one.begin(), one.end(), chain.begin());

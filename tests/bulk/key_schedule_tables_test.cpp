@@ -19,7 +19,8 @@ void expect_same_schedule(const unsigned char key[8]) {
 
 TEST(KeyScheduleTables, EqualBitwiseBuilderOnRandomKeys) {
     Random rng(61);
-    for (int i = 0; i < 20000; ++i) expect_same_schedule(rng.block().data());
+    for (int i = 0; i < 20000; ++i)
+        expect_same_schedule(rng.block().data());
 }
 
 // Keys with a single bit set (or clear) reach each nibble table entry and
@@ -28,7 +29,8 @@ TEST(KeyScheduleTables, EqualBitwiseBuilderOnSingleBitKeys) {
     for (int bit = 0; bit < 64; ++bit) {
         Block one{}, all_but_one;
         one[bit / 8] = static_cast<unsigned char>(0x80u >> (bit % 8));
-        for (int i = 0; i < 8; ++i) all_but_one[i] = static_cast<unsigned char>(~one[i]);
+        for (int i = 0; i < 8; ++i)
+            all_but_one[i] = static_cast<unsigned char>(~one[i]);
         expect_same_schedule(one.data());
         expect_same_schedule(all_but_one.data());
     }
@@ -41,7 +43,8 @@ TEST(KeyScheduleTables, DesInitWritesTheTableSchedule) {
         des_subkeys via_init, plain;
         des_init(key.data(), 8, via_init);
         velk::des_keyschedule_bitwise(key.data(), plain);
-        for (int w = 0; w < 32; ++w) ASSERT_EQ(via_init[w], plain[w]);
+        for (int w = 0; w < 32; ++w)
+            ASSERT_EQ(via_init[w], plain[w]);
     }
 }
 
