@@ -51,3 +51,29 @@ void openssl_DES_set_key_checked(benchmark::State &state) {
 
 BENCHMARK(velk_des_init);
 BENCHMARK(openssl_DES_set_key_checked);
+
+namespace {
+
+// The core clock, for turning times into cycles: a chain of dependent
+// one-cycle additions retires one per cycle, so additions per second is the
+// clock rate the benchmarks ran at.
+void clock_dependent_adds(benchmark::State &state) {
+    constexpr std::int64_t adds = 1 << 16;
+    for (auto _ : state) {
+        std::uint64_t x = 0;
+        for (std::int64_t i = 0; i < adds; i += 4) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+            __asm__ volatile("add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0" : "+r"(x));
+#else
+            x += 4;
+            benchmark::DoNotOptimize(x);
+#endif
+        }
+        benchmark::DoNotOptimize(x);
+    }
+    state.SetItemsProcessed(state.iterations() * adds);
+}
+
+} // namespace
+
+BENCHMARK(clock_dependent_adds);

@@ -191,23 +191,24 @@ template <class Slice>
 
 // One round of each width, out of line: the 48 rounds of a batch share one
 // copy of the code.
-void round128(Slice128 *__restrict l, const Slice128 *__restrict r, const Slice128 *__restrict k) {
+void width_round(Slice128 *__restrict l, const Slice128 *__restrict r,
+                 const Slice128 *__restrict k) {
     feistel_round(l, r, k);
 }
 
 #if VELK_BULK_AVX2
-__attribute__((target("avx2"))) void round256(Slice256 *__restrict l, const Slice256 *__restrict r,
-                                              const Slice256 *__restrict k) {
+__attribute__((target("avx2"))) void
+width_round(Slice256 *__restrict l, const Slice256 *__restrict r, const Slice256 *__restrict k) {
     feistel_round(l, r, k);
 }
 #endif
 
 // Sixteen rounds, two per pass, as in the one-block transform.
-template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
+template <class Slice>
 [[gnu::always_inline]] inline void stage(Slice *a, Slice *b, const Slice *km) {
     for (unsigned pass = 0; pass < 8; ++pass, km += 96) {
-        Round(a, b, km);
-        Round(b, a, km + 48);
+        width_round(a, b, km);
+        width_round(b, a, km + 48);
     }
 }
 
@@ -275,7 +276,7 @@ inline void store_be64(unsigned char *p, std::uint64_t v) {
 // for L and R, and the inverse permutation the choice of where each slice of
 // R48 || L48 goes; between the stages, IP and IP^-1 cancel and only the
 // exchange of the halves remains, which is a change of roles.
-template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
+template <class Slice>
 [[gnu::always_inline]] inline void run_batch(unsigned char *buf, const Slice *km) {
     Slice a[64];
     for (std::size_t i = 0; i < 64; ++i)
@@ -287,9 +288,9 @@ template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
         l[i] = a[initial_perm[i] - 1];
         r[i] = a[initial_perm[32 + i] - 1];
     }
-    stage<Slice, Round>(l, r, km);
-    stage<Slice, Round>(r, l, km + 16 * 48);
-    stage<Slice, Round>(l, r, km + 32 * 48);
+    stage<Slice>(l, r, km);
+    stage<Slice>(r, l, km + 16 * 48);
+    stage<Slice>(l, r, km + 32 * 48);
     for (unsigned i = 0; i < 64; ++i)
         a[initial_perm[i] - 1] = i < 32 ? r[i] : l[i - 32];
     transpose(a);
@@ -318,7 +319,7 @@ static_assert(network_matches_initial_perm());
 
 // ECB over whole batches through a local buffer; the last one is filled out
 // with zero blocks whose results are dropped.
-template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
+template <class Slice>
 [[gnu::always_inline]] inline void
 ecb_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks, const std::uint32_t *k1,
            const std::uint32_t *k2, const std::uint32_t *k3, bool decrypt) {
@@ -333,7 +334,7 @@ ecb_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks, cons
         const std::size_t n = std::min(blocks, batch);
         std::memcpy(buf, in, 8 * n);
         std::memset(buf + 8 * n, 0, 8 * (batch - n));
-        run_batch<Slice, Round>(buf, km);
+        run_batch<Slice>(buf, km);
         std::memcpy(out, buf, 8 * n);
         in += 8 * n;
         out += 8 * n;
@@ -344,7 +345,7 @@ ecb_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks, cons
 // CBC decryption. Each batch keeps a copy of its cipher blocks, so that the
 // output may overwrite the input and every block still finds the cipher
 // block before it.
-template <class Slice, void (*Round)(Slice *, const Slice *, const Slice *)>
+template <class Slice>
 [[gnu::always_inline]] inline void
 cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
                    unsigned char chain[8], const std::uint32_t *k1, const std::uint32_t *k2,
@@ -358,7 +359,7 @@ cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t bloc
         std::memcpy(cipher, in, 8 * n);
         std::memcpy(buf, in, 8 * n);
         std::memset(buf + 8 * n, 0, 8 * (batch - n));
-        run_batch<Slice, Round>(buf, km);
+        run_batch<Slice>(buf, km);
         for (std::size_t b = 0; b < 8; ++b)
             buf[b] ^= chain[b];
         for (std::size_t b = 8; b < 8 * n; ++b)
@@ -378,13 +379,13 @@ namespace bulk_width {
 void ede3_ecb_baseline(const unsigned char *in, unsigned char *out, std::size_t blocks,
                        const std::uint32_t *k1, const std::uint32_t *k2, const std::uint32_t *k3,
                        bool decrypt) {
-    ecb_blocks<Slice128, round128>(in, out, blocks, k1, k2, k3, decrypt);
+    ecb_blocks<Slice128>(in, out, blocks, k1, k2, k3, decrypt);
 }
 
 void ede3_cbc_decrypt_baseline(const unsigned char *in, unsigned char *out, std::size_t blocks,
                                unsigned char chain[8], const std::uint32_t *k1,
                                const std::uint32_t *k2, const std::uint32_t *k3) {
-    cbc_decrypt_blocks<Slice128, round128>(in, out, blocks, chain, k1, k2, k3);
+    cbc_decrypt_blocks<Slice128>(in, out, blocks, chain, k1, k2, k3);
 }
 
 #if VELK_BULK_AVX2
@@ -392,20 +393,20 @@ __attribute__((target("avx2"))) void ede3_ecb_wide(const unsigned char *in, unsi
                                                    std::size_t blocks, const std::uint32_t *k1,
                                                    const std::uint32_t *k2, const std::uint32_t *k3,
                                                    bool decrypt) {
-    ecb_blocks<Slice256, round256>(in, out, blocks, k1, k2, k3, decrypt);
+    ecb_blocks<Slice256>(in, out, blocks, k1, k2, k3, decrypt);
 }
 
 __attribute__((target("avx2"))) void
 ede3_cbc_decrypt_wide(const unsigned char *in, unsigned char *out, std::size_t blocks,
                       unsigned char chain[8], const std::uint32_t *k1, const std::uint32_t *k2,
                       const std::uint32_t *k3) {
-    cbc_decrypt_blocks<Slice256, round256>(in, out, blocks, chain, k1, k2, k3);
+    cbc_decrypt_blocks<Slice256>(in, out, blocks, chain, k1, k2, k3);
 }
 
-// Asked once; the answer cannot change while the program runs.
+// The run-time library fills in the processor's features before main runs;
+// asking reads them and writes nothing.
 bool wide_available() {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
+    return __builtin_cpu_supports("avx2");
 }
 #else
 void ede3_ecb_wide(const unsigned char *in, unsigned char *out, std::size_t blocks,
