@@ -21,14 +21,21 @@ inline void rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) 
         decrypt_rounds(l, r, ks);
 }
 
+// The 48 rounds between the one IP and the one IP^-1.
+template <Stage first, Stage second, Stage third>
+inline void stages(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ka,
+                   const std::uint32_t *kb, const std::uint32_t *kc) {
+    rounds<first>(l, r, ka);
+    rounds<second>(r, l, kb);
+    rounds<third>(l, r, kc);
+}
+
 template <Stage first, Stage second, Stage third>
 inline void triple(std::uint32_t &hi, std::uint32_t &lo, const std::uint32_t *ka,
                    const std::uint32_t *kb, const std::uint32_t *kc) {
     std::uint32_t l = hi, r = lo;
     initial_permutation(l, r);
-    rounds<first>(l, r, ka);
-    rounds<second>(r, l, kb);
-    rounds<third>(l, r, kc);
+    stages<first, second, third>(l, r, ka, kb, kc);
     final_permutation(l, r);
     hi = r;
     lo = l;
@@ -42,6 +49,8 @@ struct EdeEncrypt {
     void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
         triple<E, D, E>(hi, lo, k1, k2, k1);
     }
+    // The same without the permutations, for the feedback modes.
+    void rounds(std::uint32_t &l, std::uint32_t &r) const { stages<E, D, E>(l, r, k1, k2, k1); }
 };
 struct EdeDecrypt {
     const std::uint32_t *k1, *k2;
@@ -56,6 +65,7 @@ struct EeeEncrypt {
     void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
         triple<E, E, E>(hi, lo, k1, k2, k3);
     }
+    void rounds(std::uint32_t &l, std::uint32_t &r) const { stages<E, E, E>(l, r, k1, k2, k3); }
 };
 struct EeeDecrypt {
     const std::uint32_t *k1, *k2, *k3;
