@@ -129,7 +129,8 @@ namespace feedback_checks {
 constexpr bool shift_rule_holds() {
     for (unsigned bit = 0; bit < 64; ++bit) {
         const std::uint64_t reg = std::uint64_t{1} << bit;
-        std::uint32_t l = static_cast<std::uint32_t>(reg >> 32), r = static_cast<std::uint32_t>(reg);
+        std::uint32_t l = static_cast<std::uint32_t>(reg >> 32),
+                      r = static_cast<std::uint32_t>(reg);
         initial_permutation(l, r);
         const std::uint64_t shifted = reg << 8;
         std::uint32_t sl = static_cast<std::uint32_t>(shifted >> 32),
