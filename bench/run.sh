@@ -2,12 +2,15 @@
 # Builds the release preset, runs every benchmark beside its OpenSSL peer
 # (repetitions, medians), then times velkfile against `openssl enc -nopad`
 # on a generated 256 MiB file, both directions, ECB and CBC, and prints one
-# ratio table. Temporary files live in the build directory and are removed.
+# ratio table. Repetitions of different benchmarks are interleaved at random,
+# so a slow spell of the machine does not fall on one side only. Temporary
+# files live in the build directory and are removed.
 #
 #   bench/run.sh                 # everything
 #   REPS=5 MIB=256 FILE_REPS=3 MIN_TIME=0.5 bench/run.sh
 #       benchmark repetitions, file size, timed runs per file operation and
-#       seconds per benchmark repetition
+#       seconds per benchmark repetition; BENCH_FILTER picks benchmarks by
+#       regular expression
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,6 +19,7 @@ reps=${REPS:-5}
 mib=${MIB:-256}
 file_reps=${FILE_REPS:-3}
 min_time=${MIN_TIME:-0.5}
+filter=${BENCH_FILTER:-.}
 
 cd "$root"
 cmake --preset release >/dev/null
@@ -30,7 +34,8 @@ echo "openssl:  $(openssl version)"
 echo
 
 "$build/bench/velk_bench" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
-    --benchmark_min_time="$min_time" \
+    --benchmark_min_time="$min_time" --benchmark_filter="$filter" \
+    --benchmark_enable_random_interleaving=true \
     --benchmark_out="$work/bench.json" --benchmark_out_format=json >"$work/bench.txt" 2>&1
 
 # velkfile takes its key and vector as raw bytes; openssl enc as hex.
