@@ -29,7 +29,8 @@ work=$(mktemp -d "$build/bench-run.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 echo "machine:  $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores"
-echo "compiler: $(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt") $("$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")" -dumpfullversion), flags: $(sed -n 's/^CMAKE_CXX_FLAGS_RELEASE:[A-Z]*=//p' "$build/CMakeCache.txt")"
+cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
+echo "compiler: $("$cxx" --version | head -n 1), flags: $(sed -n 's/^CMAKE_CXX_FLAGS_RELEASE:[A-Z]*=//p' "$build/CMakeCache.txt") (no -march)"
 echo "openssl:  $(openssl version)"
 echo
 
