@@ -7,11 +7,12 @@ include(CMakePackageConfigHelpers)
 
 set(VELK_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/velkcore)
 
+# The exported target names its include directory itself ($<INSTALL_INTERFACE>
+# in lib/CMakeLists.txt).
 set_target_properties(velkcore PROPERTIES EXPORT_NAME velkcore)
 install(TARGETS velkcore EXPORT velkcoreTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    COMPONENT runtime NAMELINK_COMPONENT development
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+    COMPONENT runtime NAMELINK_COMPONENT development)
 install(FILES
   ${PROJECT_SOURCE_DIR}/lib/include/velkcore.h
   ${PROJECT_SOURCE_DIR}/lib/include/velkcore.hpp
