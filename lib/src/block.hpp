@@ -74,9 +74,9 @@ inline std::uint32_t round_f(std::uint32_t h, std::uint32_t e, std::uint32_t o) 
 }
 
 // Sixteen rounds, two per pass, so the halves never change places. On return
-// r holds the standard's L16 and l its R16 (still rotated): the swap before
-// the inverse permutation is left to final_permutation, or, between stages
-// of a triple block, to the caller.
+// l holds the standard's L16 and r its R16 (still rotated): the swap before
+// the inverse permutation is left to final_permutation, which stores R first,
+// or, between stages of a triple block, to the caller.
 inline void encrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
     for (int p = 0; p < 32; p += 4) {
         l ^= round_f(r, ks[p], ks[p + 1]);

@@ -1,6 +1,7 @@
 # Compares the dynamic symbols that a shared library defines with the
 # expected public names. Called as
-#   cmake -DLIB=path -DNM=nm -DEXPECTED="a;b;c" -P check_exports.cmake
+#   cmake -DLIB=path -DNM=nm -DEXPECTED="a;b;c" [-DCOUNT=n] -P check_exports.cmake
+# COUNT guards the list itself against a name dropped from it.
 execute_process(COMMAND ${NM} -D --defined-only ${LIB}
   OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -24,4 +25,7 @@ if(NOT found STREQUAL expected)
   message(FATAL_ERROR "exported symbols differ\n  expected: ${expected}\n  found:    ${found}")
 endif()
 list(LENGTH found n)
+if(DEFINED COUNT AND NOT n EQUAL COUNT)
+  message(FATAL_ERROR "${n} public names exported, ${COUNT} expected: ${found}")
+endif()
 message(STATUS "exactly the ${n} public names are exported")

@@ -1,0 +1,313 @@
+// Streaming encryption and decryption of whole files in the velkfile format.
+#include "file_stream.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/stat.h>
+
+#include "three_key_ede.hpp"
+
+namespace velkfile {
+
+namespace {
+
+// The key schedules and the chaining value of one file operation.
+struct Cipher {
+    des_subkeys ks1, ks2, ks3;
+    unsigned char chain[8];
+    int mode;
+};
+
+Cipher make_cipher(const unsigned char key[24], const unsigned char vector[8], int mode) {
+    Cipher c;
+    // Weak and semi-weak keys are used like any other: the class is not looked at.
+    des_3EDEinit_3keys(key, 24, c.ks1, c.ks2, c.ks3);
+    std::memcpy(c.chain, vector, 8);
+    c.mode = mode;
+    return c;
+}
+
+void run(Direction direction, Cipher &c, unsigned char *buf, std::size_t length) {
+    process_blocks(direction, c.mode, buf, length, c.ks1, c.ks2, c.ks3, c.chain);
+}
+
+// Reads until `want` bytes are in or the input ends, so a short count always
+// means end of input (or an error, which the caller asks ferror about), also
+// from pipes that deliver data in small pieces.
+std::size_t read_full(std::FILE *in, unsigned char *buf, std::size_t want) {
+    std::size_t got = 0;
+    errno = 0;
+    while (got < want) {
+        const std::size_t n = std::fread(buf + got, 1, want - got, in);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return got;
+}
+
+bool write_all(std::FILE *out, const unsigned char *buf, std::size_t length) {
+    return std::fwrite(buf, 1, length, out) == length;
+}
+
+StreamResult failure(StreamResult::Status status, int detail = 0) {
+    return StreamResult{status, detail};
+}
+
+// errno still holds the cause: the streams clear it before reading.
+StreamResult read_failure() {
+    const int err = errno;
+    return failure(StreamResult::read_failed, err != 0 ? err : EIO);
+}
+
+} // namespace
+
+void process_blocks(Direction direction, int mode, unsigned char *buf, std::size_t length,
+                    const des_subkeys ks1, const des_subkeys ks2, const des_subkeys ks3,
+                    unsigned char chain[8]) {
+    const bool cbc = mode == mode_cbc;
+    for (std::size_t at = 0; at + 8 <= length; at += 8) {
+        unsigned char *block = buf + at;
+        if (direction == Direction::encrypt) {
+            if (cbc) {
+                des_cbc3EDEencode_3keys(block, block, chain, ks1, ks2, ks3);
+                std::memcpy(chain, block, 8);
+            } else {
+                des_ecb3EDEencode_3keys(block, block, ks1, ks2, ks3);
+            }
+        } else {
+            if (cbc) {
+                // Decrypting in place overwrites the cipher block that the
+                // next block chains on, so keep it first.
+                unsigned char cipher[8];
+                std::memcpy(cipher, block, 8);
+                des_cbc3EDEdecode_3keys(block, block, chain, ks1, ks2, ks3);
+                std::memcpy(chain, cipher, 8);
+            } else {
+                des_ecb3EDEdecode_3keys(block, block, ks1, ks2, ks3);
+            }
+        }
+    }
+}
+
+StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
+                            std::size_t capacity, const unsigned char key[24],
+                            const unsigned char vector[8], int mode) {
+    Cipher cipher = make_cipher(key, vector, mode);
+    // Plaintext bytes in the last block; stays 8 when the length is a
+    // multiple of 8, the empty plaintext included.
+    int count = 8;
+    for (;;) {
+        const std::size_t got = read_full(in, buffer, capacity);
+        if (std::ferror(in))
+            return read_failure();
+        if (got == 0)
+            break;
+        std::size_t length = got;
+        if (const std::size_t rest = got % 8; rest != 0) {
+            // Only the end of the input is short. Zero fill, so equal
+            // plaintexts always give equal files.
+            std::memset(buffer + got, 0, 8 - rest);
+            length += 8 - rest;
+            count = static_cast<int>(rest);
+        }
+        run(Direction::encrypt, cipher, buffer, length);
+        if (!write_all(out, buffer, length))
+            return failure(StreamResult::write_failed);
+        if (got < capacity)
+            break;
+    }
+    if (std::fputc(count, out) == EOF || std::fflush(out) != 0)
+        return failure(StreamResult::write_failed);
+    return {};
+}
+
+StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
+                            std::size_t capacity, const unsigned char key[24],
+                            const unsigned char vector[8], int mode) {
+    Cipher cipher = make_cipher(key, vector, mode);
+    // Bytes at the start of the buffer kept back from the previous read.
+    std::size_t held = 0;
+    for (;;) {
+        const std::size_t n = held + read_full(in, buffer + held, capacity - held);
+        if (std::ferror(in))
+            return read_failure();
+        if (n == capacity) {
+            // The input may end right after this read. The buffer starts on a
+            // block boundary and holds whole blocks, so if it ends here the
+            // size is not 8*N + 1 anyway; if a lone count byte follows, the
+            // last block is the final one and must be cut to its count. Keep
+            // that block back until the next read tells.
+            const std::size_t ready = capacity - 8;
+            run(Direction::decrypt, cipher, buffer, ready);
+            if (!write_all(out, buffer, ready))
+                return failure(StreamResult::write_failed);
+            std::memmove(buffer, buffer + ready, 8);
+            held = 8;
+            continue;
+        }
+        // The end of the input: n bytes remain, the last of them the count byte.
+        if (n == 0)
+            break; // an empty input decrypts to nothing
+        if (n % 8 != 1)
+            return failure(StreamResult::bad_size);
+        const int count = buffer[n - 1];
+        if (count < 1 || count > 8)
+            return failure(StreamResult::bad_count, count);
+        const std::size_t body = n - 1;
+        run(Direction::decrypt, cipher, buffer, body);
+        // The count byte alone (an empty plaintext) has no block to cut.
+        const std::size_t keep = body == 0 ? 0 : body - 8 + static_cast<std::size_t>(count);
+        if (!write_all(out, buffer, keep))
+            return failure(StreamResult::write_failed);
+        break;
+    }
+    if (std::fflush(out) != 0)
+        return failure(StreamResult::write_failed);
+    return {};
+}
+
+StreamResult check_encrypted_input(std::FILE *in, long long size) {
+    if (size == 0)
+        return {};
+    if (size % 8 != 1)
+        return failure(StreamResult::bad_size);
+    errno = 0;
+    if (fseeko(in, static_cast<off_t>(size - 1), SEEK_SET) != 0)
+        return read_failure();
+    const int count = std::fgetc(in);
+    if (count == EOF) // the file shrank, or the read failed
+        return std::ferror(in) ? read_failure() : failure(StreamResult::bad_size);
+    if (count < 1 || count > 8)
+        return failure(StreamResult::bad_count, count);
+    if (fseeko(in, 0, SEEK_SET) != 0)
+        return read_failure();
+    return {};
+}
+
+} // namespace velkfile
+
+namespace {
+
+using velkfile::StreamResult;
+
+// Both paths name one regular file (also through hard or symbolic links):
+// opening the output would truncate the input before it is read. Devices
+// and pipes lose nothing that way, so /dev/stdin and /dev/stdout may share
+// a terminal.
+bool same_file(std::FILE *in, const char *outfile) {
+    struct stat in_st, out_st;
+    if (fstat(fileno(in), &in_st) != 0 || !S_ISREG(in_st.st_mode) ||
+        stat(outfile, &out_st) != 0)
+        return false;
+    return in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino;
+}
+
+// Prints what went wrong; returns the program status for it.
+int report(const StreamResult &r, const char *infile) {
+    switch (r.status) {
+    case StreamResult::ok:
+        return 0;
+    case StreamResult::write_failed:
+        std::puts("Error in write !");
+        break;
+    case StreamResult::read_failed:
+        std::fprintf(stderr, "%s: read error: %s\n", infile, std::strerror(r.detail));
+        break;
+    case StreamResult::bad_size:
+        std::fprintf(stderr,
+                     "%s: not a velkfile encrypted file: its size is not a multiple of 8 plus 1\n",
+                     infile);
+        break;
+    case StreamResult::bad_count:
+        std::fprintf(stderr,
+                     "%s: not a velkfile encrypted file: its count byte is %d, not 1 to 8\n",
+                     infile, r.detail);
+        break;
+    }
+    return 1;
+}
+
+// Opening order shared by both directions: the input first, then the checks
+// that must hold before anything is written, then the buffer, and only then
+// the output, so a failure up to that point leaves the output path untouched.
+int process_file(velkfile::Direction direction, const char *infile, const char *outfile,
+                 const unsigned char key[24], const unsigned char vector[8], int mode) {
+    std::FILE *in = std::fopen(infile, "rb");
+    if (in == nullptr) {
+        std::perror(infile);
+        return 1;
+    }
+    if (same_file(in, outfile)) {
+        std::fprintf(stderr, "%s and %s are the same file: refusing to overwrite the input\n",
+                     infile, outfile);
+        std::fclose(in);
+        return 1;
+    }
+    struct stat st;
+    const bool known = fstat(fileno(in), &st) == 0;
+    if (known && S_ISDIR(st.st_mode)) {
+        // A directory opens for reading but every read fails: say so before
+        // the output exists.
+        errno = EISDIR;
+        std::perror(infile);
+        std::fclose(in);
+        return 1;
+    }
+    if (direction == velkfile::Direction::decrypt && known && S_ISREG(st.st_mode)) {
+        // A regular file shows its size: refuse a malformed one before the
+        // output exists. Other inputs are checked as they stream.
+        if (const StreamResult r = velkfile::check_encrypted_input(in, st.st_size);
+            r.status != StreamResult::ok) {
+            std::fclose(in);
+            return report(r, infile);
+        }
+    }
+    auto *buffer = static_cast<unsigned char *>(std::malloc(velkfile::chunk_bytes));
+    if (buffer == nullptr) {
+        std::puts("Error: Cannot alloc memory !");
+        std::fclose(in);
+        return 1;
+    }
+    std::FILE *out = std::fopen(outfile, "wb");
+    if (out == nullptr) {
+        std::perror(outfile);
+        std::free(buffer);
+        std::fclose(in);
+        return 1;
+    }
+
+    const StreamResult r =
+        direction == velkfile::Direction::encrypt
+            ? velkfile::encrypt_stream(in, out, buffer, velkfile::chunk_bytes, key, vector, mode)
+            : velkfile::decrypt_stream(in, out, buffer, velkfile::chunk_bytes, key, vector, mode);
+    int status = report(r, infile);
+    if (r.status == StreamResult::read_failed || r.status == StreamResult::bad_size ||
+        r.status == StreamResult::bad_count) {
+        // Written blocks are left in place rather than removed: the output
+        // path may be a device or a file the user wants to inspect.
+        std::fprintf(stderr, "%s: left incomplete\n", outfile);
+    }
+    // Buffered bytes may only fail to reach the file here.
+    if (std::fclose(out) != 0 && status == 0) {
+        std::puts("Error in write !");
+        status = 1;
+    }
+    std::fclose(in);
+    std::free(buffer);
+    return status;
+}
+
+} // namespace
+
+int encrypt_file(const char *infile, const char *outfile, const unsigned char key[24],
+                 const unsigned char vector[8], int mode) {
+    return process_file(velkfile::Direction::encrypt, infile, outfile, key, vector, mode);
+}
+
+int decrypt_file(const char *infile, const char *outfile, const unsigned char key[24],
+                 const unsigned char vector[8], int mode) {
+    return process_file(velkfile::Direction::decrypt, infile, outfile, key, vector, mode);
+}

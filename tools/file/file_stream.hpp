@@ -1,0 +1,86 @@
+// The velkfile format and its streaming writer and reader.
+//
+// An encrypted file is the plaintext's 8-byte blocks, each encrypted with
+// three-key EDE triple DES in ECB or CBC mode, followed by one count byte:
+// the number of plaintext bytes in the last block (1..8). There is no header.
+// A plaintext of L bytes gives 8*ceil(L/8) + 1 bytes; an empty plaintext
+// gives the count byte 8 alone. The fill bytes of a short last block are 0.
+//
+// The work is split in three layers so each can be driven on its own:
+//   process_blocks         one buffer of whole blocks, in place;
+//   encrypt_stream/...     a whole stream through one fixed buffer, reporting
+//                          what went wrong but printing nothing;
+//   encrypt_file/...       paths: the opening order, the checks that must
+//                          come before the output is touched, the messages.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "velkcore.h"
+
+namespace velkfile {
+
+// Size of the one buffer each file operation streams through.
+inline constexpr std::size_t chunk_bytes = 16384;
+
+// The mode argument: 1 selects CBC, every other value ECB.
+inline constexpr int mode_ecb = 0;
+inline constexpr int mode_cbc = 1;
+
+enum class Direction { encrypt, decrypt };
+
+// Encrypts or decrypts `length` bytes at `buf` in place, 8-byte block by
+// block (`length` is a multiple of 8). In CBC mode `chain` holds the previous
+// cipher block on entry and is advanced to the last cipher block of the
+// buffer, so consecutive buffers continue one chain.
+void process_blocks(Direction direction, int mode, unsigned char *buf, std::size_t length,
+                    const des_subkeys ks1, const des_subkeys ks2, const des_subkeys ks3,
+                    unsigned char chain[8]);
+
+struct StreamResult {
+    enum Status {
+        ok,
+        read_failed,  // detail: errno of the failed read
+        write_failed, // a write, the count byte or the flush failed
+        bad_size,     // the input's size is not 8*N + 1
+        bad_count,    // detail: the count byte, not in 1..8
+    } status = ok;
+    int detail = 0;
+};
+
+// Streams `in` to `out` through `buffer` of `capacity` bytes (a multiple of
+// 8, at least 16; the program uses chunk_bytes). The key is 24 bytes, the
+// vector 8 bytes and read only in CBC mode. Both flush `out` at the end but
+// close neither stream.
+StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
+                            std::size_t capacity, const unsigned char key[24],
+                            const unsigned char vector[8], int mode);
+
+// The reader trusts nothing in its input. It holds back the last block of
+// each full read until the next read shows whether it is the final block, so
+// it needs no size probe and a pipe gives exactly what a regular file gives.
+// Nothing beyond the decrypted bytes of the current read is ever written. A
+// malformed input is found only at its end, after the earlier blocks have
+// been written. An empty input gives an empty output.
+StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
+                            std::size_t capacity, const unsigned char key[24],
+                            const unsigned char vector[8], int mode);
+
+// For an input whose size is known: checks that `size` is 8*N + 1 (or 0) and
+// that the last byte is a count byte in 1..8, then seeks `in` back to its
+// start. Lets the caller refuse a malformed file before creating its output.
+StreamResult check_encrypted_input(std::FILE *in, long long size);
+
+} // namespace velkfile
+
+// Encrypt or decrypt the file `infile` into `outfile` with the 24-byte key,
+// the 8-byte vector (read only in CBC mode) and the mode (1 CBC, else ECB).
+// Return 0 when the whole file was processed, 1 after any failure, which has
+// then been reported. The output is not created or truncated when the input
+// cannot be opened, is a directory, names the same file as the output, or
+// (decryption of a regular file) is not a well-formed encrypted file.
+int encrypt_file(const char *infile, const char *outfile, const unsigned char key[24],
+                 const unsigned char vector[8], int mode);
+int decrypt_file(const char *infile, const char *outfile, const unsigned char key[24],
+                 const unsigned char vector[8], int mode);
