@@ -13,7 +13,9 @@ static void print_hex(const char *label, const unsigned char *p, size_t n) {
 
 int main(void) {
     static const unsigned char key[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
+    static const unsigned char iv[8] = {0x12, 0x34, 0x56, 0x78, 0x90, 0xab, 0xcd, 0xef};
     static const unsigned char text[25] = "Now is the time for all ";
+    const unsigned char *chain = iv;
     unsigned char out[24];
     des_subkeys ks;
     size_t i;
@@ -21,16 +23,10 @@ int main(void) {
     if (des_init(key, 8, ks) != DES_KEY_NORMAL) return 1;
     for (i = 0; i < 24; i += 8) des_ecbencode(text + i, out + i, ks);
     print_hex("ecb", out, 24);
-#ifdef VELK_HAVE_MODES
-    {
-        static const unsigned char iv[8] = {0x12, 0x34, 0x56, 0x78, 0x90, 0xab, 0xcd, 0xef};
-        const unsigned char *chain = iv;
-        for (i = 0; i < 24; i += 8) {
-            des_cbcencode(text + i, out + i, chain, ks);
-            chain = out + i;
-        }
-        print_hex("cbc", out, 24);
+    for (i = 0; i < 24; i += 8) {
+        des_cbcencode(text + i, out + i, chain, ks);
+        chain = out + i;
     }
-#endif
+    print_hex("cbc", out, 24);
     return 0;
 }

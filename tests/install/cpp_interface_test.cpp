@@ -90,8 +90,6 @@ TEST(CppSchedule, CArraysAndSpansAreAcceptedAsBlocks) {
     EXPECT_EQ(std::string(buf, buf + 8), "Now is t");
 }
 
-#if VELK_HAVE_MODES
-
 TEST(CppModes, CbcChainReproducesFips81AndUndoesItselfInPlace) {
     const Block key = block_from_hex("0123456789abcdef");
     const Block iv = block_from_hex("1234567890abcdef");
@@ -258,13 +256,5 @@ TEST(CppModes, TripleKeyClassesCombine) {
     EXPECT_EQ(eee3(join({plain, plain, semi})), velk::KeyClass::semiweak);
     EXPECT_EQ(eee3(join({plain, plain, plain})), velk::KeyClass::normal);
 }
-
-#else
-
-TEST(CppModes, NeedTheModeFunctions) {
-    GTEST_SKIP() << "the library does not export the mode functions yet";
-}
-
-#endif
 
 } // namespace
