@@ -1,0 +1,67 @@
+# What `cmake --install` puts under the prefix: the public headers, the shared
+# library with its SONAME and version links, the programs and their manual
+# pages, a pkg-config file and a CMake package that gives velkcore::velkcore.
+# The programs are installed when their targets are part of the build.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(VELK_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/velkcore)
+
+# The exported target names its include directory itself ($<INSTALL_INTERFACE>
+# in lib/CMakeLists.txt).
+set_target_properties(velkcore PROPERTIES EXPORT_NAME velkcore)
+install(TARGETS velkcore EXPORT velkcoreTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    COMPONENT runtime NAMELINK_COMPONENT development)
+install(FILES
+  ${PROJECT_SOURCE_DIR}/lib/include/velkcore.h
+  ${PROJECT_SOURCE_DIR}/lib/include/velkcore.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+install(FILES ${PROJECT_SOURCE_DIR}/man/velkcore.3
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
+
+# Each program with its page, when it is built.
+set(VELK_INSTALLED_PROGRAMS)
+foreach(program velkfile velktext velkkey)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+    install(FILES ${PROJECT_SOURCE_DIR}/man/${program}.1
+      DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+    list(APPEND VELK_INSTALLED_PROGRAMS ${program})
+  endif()
+endforeach()
+
+# The CMake package. Its paths are relative to the file's own place, so the
+# tree may be moved or installed with a --prefix chosen at install time.
+install(EXPORT velkcoreTargets NAMESPACE velkcore::
+  DESTINATION ${VELK_CMAKE_PACKAGE_DIR} COMPONENT development)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/velkcoreConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/velkcoreConfig.cmake
+  INSTALL_DESTINATION ${VELK_CMAKE_PACKAGE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/velkcoreConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/velkcoreConfig.cmake
+  ${PROJECT_BINARY_DIR}/velkcoreConfigVersion.cmake
+  DESTINATION ${VELK_CMAKE_PACKAGE_DIR} COMPONENT development)
+
+# The pkg-config file finds the prefix from its own place too (${pcfiledir}),
+# unless the library directory was given as an absolute path.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(VELK_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  set(VELK_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
+else()
+  file(RELATIVE_PATH _velk_pc_up "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+  string(REGEX REPLACE "/$" "" _velk_pc_up "${_velk_pc_up}")
+  set(VELK_PC_PREFIX "\${pcfiledir}/${_velk_pc_up}")
+  set(VELK_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+endif()
+if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+  set(VELK_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
+else()
+  set(VELK_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/velkcore.pc.in
+  ${PROJECT_BINARY_DIR}/velkcore.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/velkcore.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)

@@ -1,0 +1,53 @@
+// Misuse that the C++ interface turns into compile errors. Built once per
+// VELK_MISUSE value by check_misuse.cmake: "control" must compile, and every
+// other case must fail on the line that carries its name in a comment.
+#include <array>
+#include <vector>
+
+#include "velkcore.hpp"
+
+int main() {
+    const std::array<unsigned char, 8> key8{0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
+    const std::array<unsigned char, 16> key16{};
+    const std::array<unsigned char, 24> key24{};
+    std::array<unsigned char, 8> block{}, out{}, reg{};
+    unsigned char c_block[8] = {0};
+    std::vector<unsigned char> data(16);
+
+    // The control: every call below in its right form.
+    const velk::Schedule des(key8);
+    const velk::Ede2Schedule ede2(key16);
+    const velk::Eee3Schedule eee3(key24);
+    des.ecb_encrypt(block, out);
+    des.ecb_decrypt(c_block, c_block);
+    ede2.cbc_encrypt(block, out, key8);
+    eee3.cfb_encrypt(data, data, reg);
+    velk::CbcEncryptor chain(des, key8);
+    chain(block, out);
+    (void)(des.key_class() == velk::KeyClass::normal);
+
+#if defined(VELK_MISUSE_short_block)
+    std::array<unsigned char, 7> shortb{};
+    des.ecb_encrypt(shortb, out); // short_block
+#elif defined(VELK_MISUSE_long_key)
+    const velk::Schedule bad(key16); // long_key
+#elif defined(VELK_MISUSE_ede2_short_key)
+    const velk::Ede2Schedule bad(key8); // ede2_short_key
+#elif defined(VELK_MISUSE_eee3_wrong_key)
+    const velk::Eee3Schedule bad(key16); // eee3_wrong_key
+#elif defined(VELK_MISUSE_dynamic_block)
+    des.ecb_encrypt(data, out); // dynamic_block
+#elif defined(VELK_MISUSE_wrong_iv)
+    des.cbc_encrypt(block, out, key16); // wrong_iv
+#elif defined(VELK_MISUSE_const_output)
+    des.ecb_encrypt(block, key8); // const_output
+#elif defined(VELK_MISUSE_text_key)
+    const velk::Schedule bad("01234567"); // text_key
+#elif defined(VELK_MISUSE_wrong_register)
+    std::array<unsigned char, 16> reg16{};
+    des.ofb(data, data, reg16); // wrong_register
+#elif defined(VELK_MISUSE_implicit_schedule)
+    const velk::Schedule bad = key8; // implicit_schedule
+#endif
+    return 0;
+}
