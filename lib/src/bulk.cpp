@@ -36,7 +36,6 @@ using Slice256 = std::uint64_t __attribute__((vector_size(32)));
 
 template <class Slice> constexpr std::size_t lanes = sizeof(Slice) / sizeof(std::uint64_t);
 template <class Slice> constexpr std::size_t batch_blocks = 64 * lanes<Slice>;
-template <class Slice> constexpr std::size_t batch_bytes = 8 * batch_blocks<Slice>;
 
 // The wider batches need the target attribute and the run-time processor
 // check of GCC and Clang on x86.
@@ -348,17 +347,28 @@ inline void store_be64(unsigned char *p, std::uint64_t v) {
     store_be32(p + 4, static_cast<std::uint32_t>(v));
 }
 
-// Replaces the batch_blocks blocks in buf by their triple transform under
-// the 48 rounds of masks km. The initial permutation is the choice of slices
-// for L and R, and the inverse permutation the choice of where each slice of
+// Transforms the n blocks at `in` (n <= one batch; the rest of the batch is
+// zero blocks whose results are dropped) under the 48 rounds of masks km and
+// writes them to `out`. The initial permutation is the choice of slices for
+// L and R, and the inverse permutation the choice of where each slice of
 // R48 || L48 goes; between the stages, IP and IP^-1 cancel and only the
 // exchange of the halves remains, which is a change of roles.
+//
+// Every input block is read before the first output block is written, so
+// `out` may be `in`. With `chain` (CBC decryption), block b is also XORed
+// with the cipher block before it, `chain` for the first; the blocks are
+// written from the last down, so that each still finds the cipher block
+// before it in place.
 template <class Slice>
-[[gnu::always_inline]] inline void run_batch(unsigned char *buf, const Slice *km) {
+[[gnu::always_inline]] inline void run_batch(const unsigned char *in, unsigned char *out,
+                                             std::size_t n, const Slice *km,
+                                             const unsigned char *chain) {
     Slice a[64];
     for (std::size_t i = 0; i < 64; ++i)
-        for (std::size_t lane = 0; lane < lanes<Slice>; ++lane)
-            a[i][lane] = load_be64(buf + 8 * (64 * lane + i));
+        for (std::size_t lane = 0; lane < lanes<Slice>; ++lane) {
+            const std::size_t b = 64 * lane + i;
+            a[i][lane] = b < n ? load_be64(in + 8 * b) : 0;
+        }
     transpose(a);
     Slice l[32], r[32];
     for (unsigned i = 0; i < 32; ++i) {
@@ -371,9 +381,12 @@ template <class Slice>
     for (unsigned i = 0; i < 64; ++i)
         a[initial_perm[i] - 1] = i < 32 ? r[i] : l[i - 32];
     transpose(a);
-    for (std::size_t i = 0; i < 64; ++i)
-        for (std::size_t lane = 0; lane < lanes<Slice>; ++lane)
-            store_be64(buf + 8 * (64 * lane + i), a[i][lane]);
+    for (std::size_t b = n; b-- > 0;) {
+        std::uint64_t v = a[b % 64][b / 64];
+        if (chain)
+            v ^= load_be64(b == 0 ? chain : in + 8 * (b - 1));
+        store_be64(out + 8 * b, v);
+    }
 }
 
 // The exchange network of the one-block transform and the printed IP agree
@@ -394,55 +407,40 @@ constexpr bool network_matches_initial_perm() {
 }
 static_assert(network_matches_initial_perm());
 
-// ECB over whole batches through a local buffer; the last one is filled out
-// with zero blocks whose results are dropped.
+// ECB, batch by batch.
 template <class Slice>
 [[gnu::always_inline]] inline void
 ecb_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks, const std::uint32_t *k1,
            const std::uint32_t *k2, const std::uint32_t *k3, bool decrypt) {
-    constexpr std::size_t batch = batch_blocks<Slice>;
     Slice km[mask_count];
     if (decrypt)
         decrypt_masks(km, k1, k2, k3);
     else
         encrypt_masks(km, k1, k2, k3);
-    unsigned char buf[batch_bytes<Slice>];
     while (blocks > 0) {
-        const std::size_t n = std::min(blocks, batch);
-        std::memcpy(buf, in, 8 * n);
-        std::memset(buf + 8 * n, 0, 8 * (batch - n));
-        run_batch<Slice>(buf, km);
-        std::memcpy(out, buf, 8 * n);
+        const std::size_t n = std::min(blocks, batch_blocks<Slice>);
+        run_batch<Slice>(in, out, n, km, nullptr);
         in += 8 * n;
         out += 8 * n;
         blocks -= n;
     }
 }
 
-// CBC decryption. Each batch keeps a copy of its cipher blocks, so that the
-// output may overwrite the input and every block still finds the cipher
-// block before it.
+// CBC decryption, batch by batch; each batch's last cipher block, kept before
+// the batch may overwrite it, chains the next.
 template <class Slice>
 [[gnu::always_inline]] inline void
 cbc_decrypt_blocks(const unsigned char *in, unsigned char *out, std::size_t blocks,
                    unsigned char chain[8], const std::uint32_t *k1, const std::uint32_t *k2,
                    const std::uint32_t *k3) {
-    constexpr std::size_t batch = batch_blocks<Slice>;
     Slice km[mask_count];
     decrypt_masks(km, k1, k2, k3);
-    unsigned char buf[batch_bytes<Slice>], cipher[batch_bytes<Slice>];
     while (blocks > 0) {
-        const std::size_t n = std::min(blocks, batch);
-        std::memcpy(cipher, in, 8 * n);
-        std::memcpy(buf, in, 8 * n);
-        std::memset(buf + 8 * n, 0, 8 * (batch - n));
-        run_batch<Slice>(buf, km);
-        for (std::size_t b = 0; b < 8; ++b)
-            buf[b] ^= chain[b];
-        for (std::size_t b = 8; b < 8 * n; ++b)
-            buf[b] ^= cipher[b - 8];
-        std::memcpy(out, buf, 8 * n);
-        std::memcpy(chain, cipher + 8 * (n - 1), 8);
+        const std::size_t n = std::min(blocks, batch_blocks<Slice>);
+        unsigned char last[8];
+        std::memcpy(last, in + 8 * (n - 1), 8);
+        run_batch<Slice>(in, out, n, km, chain);
+        std::memcpy(chain, last, 8);
         in += 8 * n;
         out += 8 * n;
         blocks -= n;

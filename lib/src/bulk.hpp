@@ -4,7 +4,7 @@
 // computing differs. Internal to the library and never exported.
 //
 // Each call works in its own frame (no allocation, nothing shared), about
-// 80 KiB of stack at the wide width: the key bits of all 48 rounds as whole
+// 76 KiB of stack at the wide width: the key bits of all 48 rounds as whole
 // vectors, and one batch of blocks on its side.
 #pragma once
 
