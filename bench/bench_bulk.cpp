@@ -64,6 +64,7 @@ void velk_bulk_ede3_cbc_encrypt(benchmark::State &state) {
     });
 }
 
+#ifdef VELK_BENCH_LIBCRYPTO
 // EVP over the whole buffer, padding off, the context set up once.
 void evp(benchmark::State &state, const EVP_CIPHER *cipher, int encrypt) {
     std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
@@ -89,14 +90,23 @@ void openssl_evp_des_ede3_cbc_decrypt(benchmark::State &s) {
 void openssl_evp_des_ede3_cbc_encrypt(benchmark::State &s) {
     evp(s, EVP_des_ede3_cbc(), 1);
 }
+#endif
 
 } // namespace
 
 BENCHMARK(velk_bulk_ede3_ecb_encrypt);
+#ifdef VELK_BENCH_LIBCRYPTO
 BENCHMARK(openssl_evp_des_ede3_ecb_encrypt);
+#endif
 BENCHMARK(velk_bulk_ede3_ecb_decrypt);
+#ifdef VELK_BENCH_LIBCRYPTO
 BENCHMARK(openssl_evp_des_ede3_ecb_decrypt);
+#endif
 BENCHMARK(velk_bulk_ede3_cbc_decrypt);
+#ifdef VELK_BENCH_LIBCRYPTO
 BENCHMARK(openssl_evp_des_ede3_cbc_decrypt);
+#endif
 BENCHMARK(velk_bulk_ede3_cbc_encrypt);
+#ifdef VELK_BENCH_LIBCRYPTO
 BENCHMARK(openssl_evp_des_ede3_cbc_encrypt);
+#endif

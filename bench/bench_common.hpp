@@ -1,10 +1,13 @@
 // Shared set-up for the benchmarks: fixed pseudo-random keys and data, so that
-// every run measures the same work, and libcrypto's deprecated DES interface.
+// every run measures the same work, and, where libcrypto was found
+// (VELK_BENCH_LIBCRYPTO), its deprecated DES interface for the peers.
 #pragma once
 
+#ifdef VELK_BENCH_LIBCRYPTO
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/des.h>
 #include <openssl/evp.h>
+#endif
 
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +35,7 @@ inline const unsigned char *key24() {
     return k.data();
 }
 
+#ifdef VELK_BENCH_LIBCRYPTO
 inline DES_key_schedule openssl_schedule(const unsigned char *key) {
     DES_cblock k;
     std::memcpy(k, key, 8);
@@ -39,6 +43,7 @@ inline DES_key_schedule openssl_schedule(const unsigned char *key) {
     DES_set_key_unchecked(&k, &ks);
     return ks;
 }
+#endif
 
 // Bytes per benchmark iteration: 512 blocks, well inside the first-level cache.
 inline constexpr std::size_t chunk_blocks = 512;

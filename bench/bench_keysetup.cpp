@@ -34,6 +34,7 @@ void velk_des_init(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * 8));
 }
 
+#ifdef VELK_BENCH_LIBCRYPTO
 void openssl_DES_set_key_checked(benchmark::State &state) {
     auto keys = odd_parity_keys();
     DES_key_schedule ks;
@@ -46,11 +47,14 @@ void openssl_DES_set_key_checked(benchmark::State &state) {
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * 8));
 }
+#endif
 
 } // namespace
 
 BENCHMARK(velk_des_init);
+#ifdef VELK_BENCH_LIBCRYPTO
 BENCHMARK(openssl_DES_set_key_checked);
+#endif
 
 namespace {
 

@@ -24,6 +24,7 @@ void velk_ecb_independent(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * chunk_bytes));
 }
 
+#ifdef VELK_BENCH_LIBCRYPTO
 void openssl_ecb_independent(benchmark::State &state) {
     DES_key_schedule ks = openssl_schedule(key24());
     auto in = pseudo_random(chunk_bytes, 1);
@@ -37,6 +38,7 @@ void openssl_ecb_independent(benchmark::State &state) {
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * chunk_bytes));
 }
+#endif
 
 void velk_ecb_decode_independent(benchmark::State &state) {
     des_subkeys ks;
@@ -52,6 +54,7 @@ void velk_ecb_decode_independent(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * chunk_bytes));
 }
 
+#ifdef VELK_BENCH_LIBCRYPTO
 void openssl_ecb_decode_independent(benchmark::State &state) {
     DES_key_schedule ks = openssl_schedule(key24());
     auto in = pseudo_random(chunk_bytes, 1);
@@ -65,6 +68,7 @@ void openssl_ecb_decode_independent(benchmark::State &state) {
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * chunk_bytes));
 }
+#endif
 
 void velk_ecb_chained(benchmark::State &state) {
     des_subkeys ks;
@@ -79,6 +83,7 @@ void velk_ecb_chained(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * chunk_bytes));
 }
 
+#ifdef VELK_BENCH_LIBCRYPTO
 void openssl_ecb_chained(benchmark::State &state) {
     DES_key_schedule ks = openssl_schedule(key24());
     auto block = pseudo_random(8, 2);
@@ -91,12 +96,19 @@ void openssl_ecb_chained(benchmark::State &state) {
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * chunk_bytes));
 }
+#endif
 
 } // namespace
 
 BENCHMARK(velk_ecb_independent);
+#ifdef VELK_BENCH_LIBCRYPTO
 BENCHMARK(openssl_ecb_independent);
+#endif
 BENCHMARK(velk_ecb_decode_independent);
+#ifdef VELK_BENCH_LIBCRYPTO
 BENCHMARK(openssl_ecb_decode_independent);
+#endif
 BENCHMARK(velk_ecb_chained);
+#ifdef VELK_BENCH_LIBCRYPTO
 BENCHMARK(openssl_ecb_chained);
+#endif

@@ -21,10 +21,12 @@ struct VelkKeys {
     }
 };
 
+#ifdef VELK_BENCH_LIBCRYPTO
 struct OpensslKeys {
     DES_key_schedule k1 = openssl_schedule(key24()), k2 = openssl_schedule(key24() + 8),
                      k3 = openssl_schedule(key24() + 16);
 };
+#endif
 
 void report(benchmark::State &state, std::size_t bytes_per_iteration) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes_per_iteration));
@@ -47,10 +49,12 @@ const VelkKeys &vk() {
     static const VelkKeys k;
     return k;
 }
+#ifdef VELK_BENCH_LIBCRYPTO
 OpensslKeys &ok() {
     static OpensslKeys k;
     return k;
 }
+#endif
 
 void velk_ecb3EDEencode(benchmark::State &s) {
     independent(s, [](const unsigned char *i, unsigned char *o) {
@@ -72,6 +76,7 @@ void velk_ecb3EEEdecode(benchmark::State &s) {
         des_ecb3EEEdecode(i, o, vk().k1, vk().k2, vk().k3);
     });
 }
+#ifdef VELK_BENCH_LIBCRYPTO
 void openssl_DES_ecb3_encrypt(benchmark::State &s) {
     independent(s, [](const unsigned char *i, unsigned char *o) {
         DES_ecb3_encrypt(reinterpret_cast<const_DES_cblock *>(const_cast<unsigned char *>(i)),
@@ -86,6 +91,7 @@ void openssl_DES_ecb3_decrypt(benchmark::State &s) {
                          DES_DECRYPT);
     });
 }
+#endif
 
 // CBC encryption chains: each call's chaining value is the block before.
 void velk_cbc3EDEencode(benchmark::State &state) {
@@ -118,6 +124,7 @@ void velk_cbc3EEEencode(benchmark::State &state) {
     }
     report(state, chunk_bytes);
 }
+#ifdef VELK_BENCH_LIBCRYPTO
 void openssl_DES_ede3_cbc_encrypt_per_block(benchmark::State &state) {
     auto in = pseudo_random(chunk_bytes, 5);
     std::vector<unsigned char> out(chunk_bytes);
@@ -149,6 +156,7 @@ void openssl_DES_ede3_cbc_decrypt_per_block(benchmark::State &state) {
     }
     report(state, chunk_bytes);
 }
+#endif
 
 void velk_cbc3EDEdecode(benchmark::State &s) {
     independent(s, [](const unsigned char *i, unsigned char *o) {
@@ -197,6 +205,7 @@ void velk_ofb3EEEencode(benchmark::State &s) {
     });
 }
 
+#ifdef VELK_BENCH_LIBCRYPTO
 void openssl_evp_des_ede3_cfb8(benchmark::State &state) {
     std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
                                                                         &EVP_CIPHER_CTX_free);
@@ -207,6 +216,7 @@ void openssl_evp_des_ede3_cfb8(benchmark::State &state) {
         EVP_EncryptUpdate(ctx.get(), o, &n, i, static_cast<int>(stream_bytes));
     });
 }
+#endif
 
 } // namespace
 
@@ -214,16 +224,24 @@ BENCHMARK(velk_ecb3EDEencode);
 BENCHMARK(velk_ecb3EDEdecode);
 BENCHMARK(velk_ecb3EEEencode);
 BENCHMARK(velk_ecb3EEEdecode);
+#ifdef VELK_BENCH_LIBCRYPTO
 BENCHMARK(openssl_DES_ecb3_encrypt);
 BENCHMARK(openssl_DES_ecb3_decrypt);
+#endif
 BENCHMARK(velk_cbc3EDEencode);
 BENCHMARK(velk_cbc3EEEencode);
+#ifdef VELK_BENCH_LIBCRYPTO
 BENCHMARK(openssl_DES_ede3_cbc_encrypt_per_block);
+#endif
 BENCHMARK(velk_cbc3EDEdecode);
+#ifdef VELK_BENCH_LIBCRYPTO
 BENCHMARK(openssl_DES_ede3_cbc_decrypt_per_block);
+#endif
 BENCHMARK(velk_cbc3EEEdecode);
 BENCHMARK(velk_cfb3EDEencode);
 BENCHMARK(velk_cfb3EEEencode);
 BENCHMARK(velk_ofb3EDEencode);
 BENCHMARK(velk_ofb3EEEencode);
+#ifdef VELK_BENCH_LIBCRYPTO
 BENCHMARK(openssl_evp_des_ede3_cfb8);
+#endif
