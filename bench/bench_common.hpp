@@ -9,6 +9,8 @@
 #include <openssl/evp.h>
 #endif
 
+#include <benchmark/benchmark.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -48,5 +50,36 @@ inline DES_key_schedule openssl_schedule(const unsigned char *key) {
 // Bytes per benchmark iteration: 512 blocks, well inside the first-level cache.
 inline constexpr std::size_t chunk_blocks = 512;
 inline constexpr std::size_t chunk_bytes = chunk_blocks * 8;
+
+inline void report(benchmark::State &state, std::size_t bytes_per_iteration) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes_per_iteration));
+}
+
+// Independent blocks: block i of the input to block i of the output, so the
+// processor may overlap consecutive calls.
+template <class Step> void independent(benchmark::State &state, Step step) {
+    auto in = pseudo_random(chunk_bytes, 4);
+    std::vector<unsigned char> out(chunk_bytes);
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < chunk_bytes; i += 8)
+            step(&in[i], &out[i]);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    report(state, chunk_bytes);
+}
+
+// Chained blocks: each block is the previous output, so only the latency of
+// one block counts.
+template <class Step> void chained(benchmark::State &state, Step step) {
+    auto block = pseudo_random(8, 2);
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < chunk_blocks; ++i)
+            step(block.data(), block.data());
+        benchmark::DoNotOptimize(block.data());
+        benchmark::ClobberMemory();
+    }
+    report(state, chunk_bytes);
+}
 
 } // namespace velk::bench

@@ -28,23 +28,6 @@ struct OpensslKeys {
 };
 #endif
 
-void report(benchmark::State &state, std::size_t bytes_per_iteration) {
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes_per_iteration));
-}
-
-// Independent blocks: block i of the input to block i of the output.
-template <class Step> void independent(benchmark::State &state, Step step) {
-    auto in = pseudo_random(chunk_bytes, 4);
-    std::vector<unsigned char> out(chunk_bytes);
-    for (auto _ : state) {
-        for (std::size_t i = 0; i < chunk_bytes; i += 8)
-            step(&in[i], &out[i]);
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
-    }
-    report(state, chunk_bytes);
-}
-
 const VelkKeys &vk() {
     static const VelkKeys k;
     return k;
