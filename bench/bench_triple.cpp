@@ -77,54 +77,35 @@ void openssl_DES_ecb3_decrypt(benchmark::State &s) {
 #endif
 
 // CBC encryption chains: each call's chaining value is the block before.
-void velk_cbc3EDEencode(benchmark::State &state) {
+template <class Step> void cbc_chained(benchmark::State &state, Step step) {
     auto in = pseudo_random(chunk_bytes, 5);
     std::vector<unsigned char> out(chunk_bytes);
     const auto iv = pseudo_random(8, 6);
     for (auto _ : state) {
         const unsigned char *chain = iv.data();
         for (std::size_t i = 0; i < chunk_bytes; i += 8) {
-            des_cbc3EDEencode(&in[i], &out[i], chain, vk().k1, vk().k2);
+            step(&in[i], &out[i], chain);
             chain = &out[i];
         }
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
-    }
-    report(state, chunk_bytes);
-}
-void velk_cbc3EEEencode(benchmark::State &state) {
-    auto in = pseudo_random(chunk_bytes, 5);
-    std::vector<unsigned char> out(chunk_bytes);
-    const auto iv = pseudo_random(8, 6);
-    for (auto _ : state) {
-        const unsigned char *chain = iv.data();
-        for (std::size_t i = 0; i < chunk_bytes; i += 8) {
-            des_cbc3EEEencode(&in[i], &out[i], chain, vk().k1, vk().k2, vk().k3);
-            chain = &out[i];
-        }
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
-    }
-    report(state, chunk_bytes);
-}
-#ifdef VELK_BENCH_LIBCRYPTO
-void openssl_DES_ede3_cbc_encrypt_per_block(benchmark::State &state) {
-    auto in = pseudo_random(chunk_bytes, 5);
-    std::vector<unsigned char> out(chunk_bytes);
-    const auto iv = pseudo_random(8, 6);
-    for (auto _ : state) {
-        DES_cblock chain;
-        std::memcpy(chain, iv.data(), 8);
-        for (std::size_t i = 0; i < chunk_bytes; i += 8)
-            DES_ede3_cbc_encrypt(&in[i], &out[i], 8, &ok().k1, &ok().k2, &ok().k3, &chain,
-                                 DES_ENCRYPT);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
     report(state, chunk_bytes);
 }
 
-void openssl_DES_ede3_cbc_decrypt_per_block(benchmark::State &state) {
+void velk_cbc3EDEencode(benchmark::State &s) {
+    cbc_chained(s, [](const unsigned char *i, unsigned char *o, const unsigned char *chain) {
+        des_cbc3EDEencode(i, o, chain, vk().k1, vk().k2);
+    });
+}
+void velk_cbc3EEEencode(benchmark::State &s) {
+    cbc_chained(s, [](const unsigned char *i, unsigned char *o, const unsigned char *chain) {
+        des_cbc3EEEencode(i, o, chain, vk().k1, vk().k2, vk().k3);
+    });
+}
+#ifdef VELK_BENCH_LIBCRYPTO
+// DES_ede3_cbc_encrypt with 8 bytes per call carries the chain itself.
+template <int direction> void openssl_ede3_cbc_per_block(benchmark::State &state) {
     auto in = pseudo_random(chunk_bytes, 5);
     std::vector<unsigned char> out(chunk_bytes);
     const auto iv = pseudo_random(8, 6);
@@ -133,11 +114,17 @@ void openssl_DES_ede3_cbc_decrypt_per_block(benchmark::State &state) {
         std::memcpy(chain, iv.data(), 8);
         for (std::size_t i = 0; i < chunk_bytes; i += 8)
             DES_ede3_cbc_encrypt(&in[i], &out[i], 8, &ok().k1, &ok().k2, &ok().k3, &chain,
-                                 DES_DECRYPT);
+                                 direction);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
     report(state, chunk_bytes);
+}
+void openssl_DES_ede3_cbc_encrypt_per_block(benchmark::State &s) {
+    openssl_ede3_cbc_per_block<DES_ENCRYPT>(s);
+}
+void openssl_DES_ede3_cbc_decrypt_per_block(benchmark::State &s) {
+    openssl_ede3_cbc_per_block<DES_DECRYPT>(s);
 }
 #endif
 
