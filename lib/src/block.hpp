@@ -136,23 +136,26 @@ inline void decrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32
 // One whole block through the given rounds. All eight input bytes are
 // loaded before the first output byte is stored, so input and output may
 // overlap in any way.
-template <void (*rounds)(std::uint32_t &, std::uint32_t &, const std::uint32_t *)>
+template <bool encrypt>
 inline void transform_block(const unsigned char in[8], unsigned char out[8],
                             const std::uint32_t *ks) {
     std::uint32_t l = load_be32(in), r = load_be32(in + 4);
     initial_permutation(l, r);
-    rounds(l, r, ks);
+    if constexpr (encrypt)
+        encrypt_rounds(l, r, ks);
+    else
+        decrypt_rounds(l, r, ks);
     final_permutation(l, r);
     store_be32(out, r);
     store_be32(out + 4, l);
 }
 
 inline void encode_block(const unsigned char in[8], unsigned char out[8], const std::uint32_t *ks) {
-    transform_block<encrypt_rounds>(in, out, ks);
+    transform_block<true>(in, out, ks);
 }
 
 inline void decode_block(const unsigned char in[8], unsigned char out[8], const std::uint32_t *ks) {
-    transform_block<decrypt_rounds>(in, out, ks);
+    transform_block<false>(in, out, ks);
 }
 
 void des_blockencode(const unsigned char in[8], unsigned char out[8], const des_subkeys ks);
