@@ -26,6 +26,12 @@ constexpr unsigned char vector[8] = {0x0F, 0x1E, 0x2D, 0x3C, 0x4B, 0x5A, 0x69, 0
 // Small buffers put read boundaries everywhere in short inputs; the reader
 // has no code that depends on the size, and the tests run the real one.
 constexpr std::size_t capacities[8] = {16, 24, 32, 40, 64, 136, 256, 1024};
+static_assert([] {
+    for (std::size_t c : capacities)
+        if (!velkfile::usable_capacity(c))
+            return false;
+    return true;
+}(), "the stream functions refuse a buffer that is not whole blocks or under two");
 
 void require(bool ok) {
     if (!ok)

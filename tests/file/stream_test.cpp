@@ -144,6 +144,48 @@ TEST(Stream, ResultsDoNotDependOnTheBufferSize) {
     }
 }
 
+// A buffer that is not whole blocks, or too small to hold one block back
+// and read another, is refused before anything is read or written: capacity
+// 8 used to make the reader loop for ever, 12 made the writer's zero fill
+// run past the buffer, and 0 lost the whole input.
+TEST(Stream, RefusesAnUnusableBufferBeforeReadingOrWriting) {
+    const struct {
+        std::size_t capacity;
+        bool usable;
+    } cases[] = {{0, false},  {1, false},  {8, false},  {12, false}, {15, false},
+                 {20, false}, {16, true},  {24, true},  {chunk_bytes, true}};
+    const Bytes plain(24, 0x5a);
+    const Bytes enc = encrypt_bytes(plain, distinct_key, iv, mode_cbc);
+    for (const auto &c : cases) {
+        EXPECT_EQ(usable_capacity(c.capacity), c.usable) << c.capacity;
+        for (Direction direction : {Direction::encrypt, Direction::decrypt}) {
+            SCOPED_TRACE("capacity " + std::to_string(c.capacity));
+            const Bytes &data = direction == Direction::encrypt ? plain : enc;
+            std::FILE *in = file_with(data);
+            std::FILE *out = std::tmpfile();
+            // The buffer sits inside a larger one whose guard bytes must stay.
+            Bytes guarded(c.capacity + 16, 0xa5);
+            unsigned char *buffer = guarded.data() + 8;
+            const StreamResult r =
+                direction == Direction::encrypt
+                    ? encrypt_stream(in, out, buffer, c.capacity, distinct_key.data(), iv.data(),
+                                     mode_cbc)
+                    : decrypt_stream(in, out, buffer, c.capacity, distinct_key.data(), iv.data(),
+                                     mode_cbc);
+            if (c.usable) {
+                EXPECT_EQ(r.status, StreamResult::ok);
+            } else {
+                EXPECT_EQ(r.status, StreamResult::bad_capacity);
+                EXPECT_EQ(std::ftell(in), 0) << "nothing read";
+                EXPECT_TRUE(slurp(out).empty()) << "nothing written";
+                EXPECT_EQ(guarded, Bytes(c.capacity + 16, 0xa5)) << "buffer untouched";
+            }
+            std::fclose(in);
+            std::fclose(out);
+        }
+    }
+}
+
 TEST(Stream, EmptyInputsAndTheLoneCountByte) {
     Bytes out;
     EXPECT_EQ(encrypt_bytes({}, distinct_key, iv, mode_cbc), Bytes{8});

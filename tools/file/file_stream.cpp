@@ -91,6 +91,8 @@ void process_blocks(Direction direction, int mode, unsigned char *buf, std::size
 StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
                             const unsigned char vector[8], int mode) {
+    if (!usable_capacity(capacity))
+        return failure(StreamResult::bad_capacity);
     Cipher cipher = make_cipher(key, vector, mode);
     // Plaintext bytes in the last block; stays 8 when the length is a
     // multiple of 8, the empty plaintext included.
@@ -123,6 +125,8 @@ StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
 StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
                             const unsigned char vector[8], int mode) {
+    if (!usable_capacity(capacity))
+        return failure(StreamResult::bad_capacity);
     Cipher cipher = make_cipher(key, vector, mode);
     // Bytes at the start of the buffer kept back from the previous read.
     std::size_t held = 0;
@@ -221,6 +225,9 @@ int report(const StreamResult &r, const char *infile) {
         std::fprintf(stderr,
                      "%s: not a velkfile encrypted file: its count byte is %d, not 1 to 8\n",
                      infile, r.detail);
+        break;
+    case StreamResult::bad_capacity: // the program's own buffer size: a build fault
+        std::fprintf(stderr, "%s: internal error: unusable stream buffer size\n", infile);
         break;
     }
     return 1;

@@ -45,12 +45,22 @@ struct StreamResult {
         write_failed, // a write, the count byte or the flush failed
         bad_size,     // the input's size is not 8*N + 1
         bad_count,    // detail: the count byte, not in 1..8
+        bad_capacity, // the buffer breaks usable_capacity: nothing read or written
     } status = ok;
     int detail = 0;
 };
 
-// Streams `in` to `out` through `buffer` of `capacity` bytes (a multiple of
-// 8, at least 16; the program uses chunk_bytes). The key is 24 bytes, the
+// The stream functions need a buffer of whole blocks (the writer fills the
+// last block with zeros in place) with room for one block more than the
+// block the reader holds back, so at least two. Any other capacity is
+// refused with bad_capacity before a byte is read or written.
+constexpr bool usable_capacity(std::size_t capacity) {
+    return capacity >= 16 && capacity % 8 == 0;
+}
+static_assert(usable_capacity(chunk_bytes));
+
+// Streams `in` to `out` through `buffer` of `capacity` bytes (see
+// usable_capacity; the program uses chunk_bytes). The key is 24 bytes, the
 // vector 8 bytes and read only in CBC mode. Both flush `out` at the end but
 // close neither stream.
 StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
