@@ -4,6 +4,7 @@
 # under ThreadSanitizer, and the fuzzers for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+[ -x fuzz/run.sh ] || { echo "run_all.sh: fuzz/run.sh is missing or not executable; the fuzzers cannot run" >&2; exit 1; }
 
 for preset in dev asan-ubsan tsan; do
   echo "=== workflow: $preset"
