@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "velk_test.hpp"
@@ -234,6 +236,108 @@ TEST(CppModes, ThreeKeyEeeEqualsTheCFunctions) {
             }
         } c{k1, k2, k3};
         compare_family(s, rng, c);
+    }
+}
+
+// The stream members refuse an output shorter than the input in every build
+// (this file is also built with NDEBUG): false, not a byte written, the
+// register as it was. A longer output is fine and keeps its tail.
+template <class S> void check_output_sizes(const S &s) {
+    using Member = bool (S::*)(velk::BytesIn, velk::BytesOut, velk::Register) const noexcept;
+    const struct {
+        std::size_t in, out;
+        bool done;
+    } cases[] = {{1, 0, false},  {9, 8, false},  {16, 15, false}, {100, 1, false},
+                 {0, 0, true},   {1, 1, true},   {16, 16, true},  {16, 17, true}};
+    int member = 0;
+    for (Member call : {Member{&S::cfb_encrypt}, Member{&S::cfb_decrypt}, Member{&S::ofb}}) {
+        for (const auto &c : cases) {
+            SCOPED_TRACE("member " + std::to_string(member) + ": " + std::to_string(c.in) +
+                         " bytes into " + std::to_string(c.out));
+            const Bytes in(c.in, 0x3c);
+            Bytes guarded(c.out + 16, 0xa5);
+            const Block iv = block_from_hex("0123456789abcdef");
+            Block reg = iv;
+            EXPECT_EQ((s.*call)(in, velk::BytesOut(guarded.data() + 8, c.out), reg), c.done);
+            const std::size_t written = c.done ? c.in : 0;
+            for (std::size_t i = 0; i < guarded.size(); ++i) {
+                if (i < 8 || i >= 8 + written) {
+                    ASSERT_EQ(guarded[i], 0xa5) << "byte " << i << " of the guarded output";
+                }
+            }
+            EXPECT_EQ(reg == iv, written == 0);
+        }
+        ++member;
+    }
+}
+
+TEST(CppStreams, AShortOutputIsRefusedAndNothingWritten) {
+    const Block k = block_from_hex("133457799bbcdff1");
+    check_output_sizes(velk::Schedule(k));
+    check_output_sizes(velk::Ede2Schedule(std::array<unsigned char, 16>{1, 2, 3}));
+    check_output_sizes(velk::Eee3Schedule(std::array<unsigned char, 24>{4, 5, 6}));
+}
+
+// How many of the three stream members accept these argument types.
+template <class S, class In, class Out> constexpr int stream_members_accepting() {
+    return int{requires(const S &s, In &i, Out &o, velk::Register r) { s.cfb_encrypt(i, o, r); }} +
+           int{requires(const S &s, In &i, Out &o, velk::Register r) { s.cfb_decrypt(i, o, r); }} +
+           int{requires(const S &s, In &i, Out &o, velk::Register r) { s.ofb(i, o, r); }};
+}
+
+template <class S> constexpr bool fixed_sizes_checked_at_compile_time() {
+    using A8 = std::array<unsigned char, 8>;
+    using A16 = std::array<unsigned char, 16>;
+    using C9 = unsigned char[9];
+    using Vec = std::vector<unsigned char>;
+    return stream_members_accepting<S, A16, A8>() == 0 &&
+           stream_members_accepting<S, const C9, std::span<unsigned char, 8>>() == 0 &&
+           stream_members_accepting<S, std::span<const unsigned char, 16>, C9>() == 0 &&
+           stream_members_accepting<S, A8, A8>() == 3 && stream_members_accepting<S, A8, A16>() == 3 &&
+           stream_members_accepting<S, const C9, A16>() == 3 &&
+           // One size known only at run time: checked then.
+           stream_members_accepting<S, Vec, A8>() == 3 && stream_members_accepting<S, A16, Vec>() == 3;
+}
+static_assert(fixed_sizes_checked_at_compile_time<velk::Schedule>());
+static_assert(fixed_sizes_checked_at_compile_time<velk::Ede2Schedule>());
+static_assert(fixed_sizes_checked_at_compile_time<velk::Eee3Schedule>());
+// Only a schedule that outlives the chain is taken.
+static_assert(std::is_constructible_v<velk::CbcEncryptor<velk::Schedule>, const velk::Schedule &,
+                                      velk::BlockIn>);
+static_assert(!std::is_constructible_v<velk::CbcEncryptor<velk::Schedule>, velk::Schedule,
+                                       velk::BlockIn>);
+static_assert(!std::is_constructible_v<velk::CbcDecryptor<velk::Eee3Schedule>,
+                                       const velk::Eee3Schedule &&, velk::BlockIn>);
+
+// A stream longer than the C functions' 32-bit count goes to them in pieces
+// that continue one another; the cutting, shown with pieces of 5 bytes,
+// gives the bytes of one call over the whole stream.
+TEST(CppStreams, LongStreamsGoToTheCFunctionsInPieces) {
+    static_assert(velk::detail::max_piece == UINT32_MAX);
+    Random rng(31);
+    const Block key = rng.block();
+    des_subkeys ks;
+    des_init(key.data(), 8, ks);
+    for (std::size_t size : {0, 1, 4, 5, 6, 10, 13, 64}) {
+        const Bytes in = rng.bytes(size);
+        Bytes whole(size), cut(size);
+        Block reg_whole = key, reg_cut = key;
+        des_cfbencode(in.data(), whole.data(), static_cast<std::uint32_t>(size), reg_whole.data(),
+                      ks);
+        std::vector<std::pair<std::size_t, std::uint32_t>> pieces;
+        ASSERT_TRUE(velk::detail::in_pieces<5>(
+            in, cut, [&](const unsigned char *i, unsigned char *o, std::uint32_t n) {
+                EXPECT_EQ(o - cut.data(), i - in.data());
+                pieces.emplace_back(static_cast<std::size_t>(i - in.data()), n);
+                des_cfbencode(i, o, n, reg_cut.data(), ks);
+            }));
+        EXPECT_EQ(cut, whole) << size;
+        EXPECT_EQ(reg_cut, reg_whole) << size;
+        ASSERT_EQ(pieces.size(), (size + 4) / 5) << size;
+        for (std::size_t p = 0; p < pieces.size(); ++p) {
+            EXPECT_EQ(pieces[p].first, 5 * p);
+            EXPECT_EQ(pieces[p].second, std::min<std::size_t>(5, size - 5 * p));
+        }
     }
 }
 

@@ -22,8 +22,12 @@ int main() {
     des.ecb_decrypt(c_block, c_block);
     ede2.cbc_encrypt(block, out, key8);
     eee3.cfb_encrypt(data, data, reg);
+    des.ofb(c_block, out, reg);
+    ede2.cfb_decrypt(block, data, reg);
     velk::CbcEncryptor chain(des, key8);
     chain(block, out);
+    velk::CbcDecryptor<velk::Ede2Schedule> unchain(ede2, key8);
+    unchain(out, block);
     (void)(des.key_class() == velk::KeyClass::normal);
 
 #if defined(VELK_MISUSE_short_block)
@@ -48,6 +52,16 @@ int main() {
     des.ofb(data, data, reg16); // wrong_register
 #elif defined(VELK_MISUSE_implicit_schedule)
     const velk::Schedule bad = key8; // implicit_schedule
+#elif defined(VELK_MISUSE_short_output)
+    std::array<unsigned char, 16> in16{};
+    des.ofb(in16, out, reg); // short_output
+#elif defined(VELK_MISUSE_short_output_span)
+    const std::span<const unsigned char, 9> in9(data.data(), 9);
+    eee3.cfb_decrypt(in9, std::span<unsigned char, 8>(out), reg); // short_output_span
+#elif defined(VELK_MISUSE_dangling_schedule)
+    velk::CbcEncryptor<velk::Schedule> bad(velk::Schedule(key8), key8); // dangling_schedule
+#elif defined(VELK_MISUSE_dangling_deduced)
+    velk::CbcDecryptor bad(velk::Ede2Schedule(key16), key8); // dangling_deduced
 #endif
     return 0;
 }
