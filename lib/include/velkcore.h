@@ -73,7 +73,15 @@ VELKCORE_API int des_cbcdecode(const unsigned char in[8], unsigned char out[8],
  * left and takes in the cipher byte (CFB) or the keystream byte (OFB). `reg`
  * is rewritten, so a stream may be split across calls at any byte. Only the
  * encrypting direction of the cipher is used; OFB encode and decode are the
- * same transformation. `out` may be `in`. */
+ * same transformation. `out` may be `in`.
+ *
+ * `length` is 32 bits here and in the triple-DES CFB and OFB functions below:
+ * at most UINT32_MAX bytes (4 GiB - 1) per call. C converts a size_t of
+ * 4 GiB or more to uint32_t silently (only -Wconversion warns), and the call
+ * then processes just the low 32 bits of the count and reports nothing. Split
+ * longer streams into calls of at most UINT32_MAX bytes each; the register
+ * carries the stream from call to call. The C++ interface (velkcore.hpp)
+ * splits them itself. */
 VELKCORE_API int des_cfbencode(const unsigned char *in, unsigned char *out, uint32_t length,
                                unsigned char reg[8], const des_subkeys ks);
 VELKCORE_API int des_cfbdecode(const unsigned char *in, unsigned char *out, uint32_t length,
@@ -86,7 +94,8 @@ VELKCORE_API int des_ofbdecode(const unsigned char *in, unsigned char *out, uint
 /* Two-key triple DES, encrypt-decrypt-encrypt: E1(D2(E1(x))), decoded as
  * D1(E2(D1(x))). The set-up builds ks1 from key bytes 0-7 and ks2 from bytes
  * 8-15 and returns the OR of their classes (see des_init); `keylen` is never
- * read. The mode functions follow the single-DES ones above. */
+ * read. The mode functions follow the single-DES ones above, the 32-bit
+ * stream `length` included. */
 VELKCORE_API int des_3EDEinit(const unsigned char key[16], int keylen, des_subkeys ks1,
                               des_subkeys ks2);
 VELKCORE_API int des_ecb3EDEencode(const unsigned char in[8], unsigned char out[8],
@@ -115,7 +124,8 @@ VELKCORE_API int des_ofb3EDEdecode(const unsigned char *in, unsigned char *out, 
 /* Three-key triple DES, encrypt-encrypt-encrypt: E3(E2(E1(x))), decoded as
  * D1(D2(D3(x))). The set-up builds ks1, ks2, ks3 from key bytes 0-7, 8-15 and
  * 16-23 and returns the OR of their classes; `keylen` is never read. The
- * schedules are always passed first key first, in both directions. */
+ * schedules are always passed first key first, in both directions. The
+ * stream `length` is 32 bits, as for des_cfbencode: split longer streams. */
 VELKCORE_API int des_3EEEinit(const unsigned char key[24], int keylen, des_subkeys ks1,
                               des_subkeys ks2, des_subkeys ks3);
 VELKCORE_API int des_ecb3EEEencode(const unsigned char in[8], unsigned char out[8],
