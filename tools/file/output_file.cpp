@@ -73,6 +73,46 @@ bool starts_with_dir(const char *path, const char *dir) {
     return std::strncmp(path, dir, n) == 0 && (path[n] == '\0' || path[n] == '/');
 }
 
+// The directory part of `path`, with its slash ("" for a bare name).
+std::string directory_of(const std::string &path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// /dev/stdout, /dev/fd/N and their kin lead through /dev or /proc to
+// whatever a descriptor is open on: such a name must be written, never
+// replaced, even when it ends at a regular file.
+bool in_system_tree(const std::string &path) {
+    const std::string dir = directory_of(path);
+    char *real = realpath(dir.empty() ? "." : dir.c_str(), nullptr);
+    if (real == nullptr)
+        return true; // cannot tell: write in place, as always
+    const bool system = starts_with_dir(real, "/dev") || starts_with_dir(real, "/proc");
+    std::free(real);
+    return system;
+}
+
+// Follows `path` through symbolic links to the name of the file itself,
+// refusing any step through /dev or /proc. False when that cannot be done.
+bool resolve_links(std::string &path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        if (in_system_tree(path))
+            return false;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0)
+            return false;
+        if (!S_ISLNK(st.st_mode))
+            return true;
+        char link[4096];
+        const ssize_t n = readlink(path.c_str(), link, sizeof link);
+        if (n <= 0 || static_cast<std::size_t>(n) == sizeof link)
+            return false;
+        const std::string text(link, static_cast<std::size_t>(n));
+        path = text[0] == '/' ? text : directory_of(path) + text;
+    }
+    return false;
+}
+
 // Decides whether `outfile` is replaced by a rename and, if so, fills in
 // the target, the temporary's name pattern and the mode to give it.
 bool plan_replacement(const char *outfile, OutputFile &out) {
@@ -93,31 +133,18 @@ bool plan_replacement(const char *outfile, OutputFile &out) {
         // fails as it always did, where a rename would go through.
         if (faccessat(AT_FDCWD, outfile, W_OK, AT_EACCESS) != 0)
             return false;
-        if (S_ISLNK(lst.st_mode)) {
-            char *resolved = realpath(outfile, nullptr);
-            if (resolved == nullptr)
-                return false;
-            target = resolved;
-            std::free(resolved);
-        }
+        if (!resolve_links(target))
+            return false;
         out.mode = st.st_mode & 07777;
         out.owner = st.st_uid;
         out.group = st.st_gid;
         out.keep_owner = st.st_uid != geteuid() || st.st_gid != getegid();
     }
-    const std::size_t slash = target.rfind('/');
-    const std::string prefix = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    if (in_system_tree(target))
+        return false;
+    const std::string prefix = directory_of(target);
     const std::string base = target.substr(prefix.size());
     if (base.empty() || base == "." || base == "..")
-        return false;
-    // /dev/stdout and its kin lead through /dev or /proc to whatever the
-    // descriptor is: a file there must be written, not replaced.
-    char *dir = realpath(prefix.empty() ? "." : prefix.c_str(), nullptr);
-    if (dir == nullptr)
-        return false;
-    const bool system_tree = starts_with_dir(dir, "/dev") || starts_with_dir(dir, "/proc");
-    std::free(dir);
-    if (system_tree)
         return false;
     out.target = target;
     out.temp = prefix + "." + base + ".velkfile-XXXXXX";
@@ -146,8 +173,9 @@ bool make_temp(OutputFile &out) {
 }
 
 void sync_directory_of(const std::string &path) {
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    std::string dir = directory_of(path);
+    if (dir.empty())
+        dir = ".";
     const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd); // the rename is done either way; this only hastens it to disk
