@@ -431,6 +431,7 @@ TEST(Cli, BadHexValuesAreRefusedBeforeAnyFileIsOpened) {
         {{"-V", "-d"}, "-V: expected 16 hex digits, found 2 characters\n"},
         {{"-K", "env:VELK_TEST_UNSET"},
          "-K env:VELK_TEST_UNSET: the environment variable VELK_TEST_UNSET is not set\n"},
+        {{"-K", "env:"}, "-K env:: no environment variable named\n"},
         {{"-V", "env:VELK_TEST_BAD"}, "-V env:VELK_TEST_BAD: character 1 is not a hex digit\n"},
         {{"-K", "file:missing"}, "-K file:missing: No such file or directory\n"},
         {{"-K", "file:a_directory"}, "-K file:a_directory: Is a directory\n"},
@@ -665,7 +666,7 @@ TEST(Cli, ProgressShowsOnlyOnATerminal) {
     ScratchDir dir;
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     const std::string feed =
-        "{ (head -c 65536 /dev/zero; sleep 1.5; head -c 65536 /dev/zero) >fifo & } && ";
+        "{ (head -c 65536 /dev/zero; sleep 2; head -c 65536 /dev/zero) >fifo & } && ";
     const std::string cmd = "cd " + quote(dir.path.string()) + " && " + feed + "script -qec " +
                             quote(quote(VELKFILE_BIN) + " fifo tty.enc") +
                             " /dev/null </dev/null >tty.out 2>&1";

@@ -100,6 +100,10 @@ bool parse_hex_value(const char *option, const char *value, unsigned char *dest,
     const std::string opt = option;
     if (starts_with(value, env_prefix)) {
         const char *name = value + std::strlen(env_prefix);
+        if (*name == '\0') {
+            error = opt + " " + value + ": no environment variable named";
+            return false;
+        }
         const char *text = std::getenv(name);
         if (text == nullptr) {
             error = opt + " " + value + ": the environment variable " + name + " is not set";
