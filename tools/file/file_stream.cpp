@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include <sys/stat.h>
-
 #include <unistd.h>
 
 #include "bulk.hpp"
