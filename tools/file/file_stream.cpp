@@ -19,26 +19,32 @@ namespace velkfile {
 namespace {
 
 // The key schedules and the chaining value of one file operation, wiped
-// however the operation ends.
+// however the operation ends: on return, and by the signal cleanup.
 struct Cipher {
     des_subkeys ks1, ks2, ks3;
     unsigned char chain[8];
     int mode;
+
+    Cipher(const unsigned char key[24], const unsigned char vector[8], int m) : mode(m) {
+        register_secret(this, sizeof *this);
+        // Weak and semi-weak keys are used like any other: the class is not looked at.
+        des_3EDEinit_3keys(key, 24, ks1, ks2, ks3);
+        std::memcpy(chain, vector, 8);
+    }
     ~Cipher() {
+        forget_secret(this);
         velk::secure_wipe(ks1, sizeof ks1);
         velk::secure_wipe(ks2, sizeof ks2);
         velk::secure_wipe(ks3, sizeof ks3);
         velk::secure_wipe(chain, sizeof chain);
     }
+    // Registered by address: it must not be copied or moved.
+    Cipher(const Cipher &) = delete;
+    Cipher &operator=(const Cipher &) = delete;
 };
 
 Cipher make_cipher(const unsigned char key[24], const unsigned char vector[8], int mode) {
-    Cipher c;
-    // Weak and semi-weak keys are used like any other: the class is not looked at.
-    des_3EDEinit_3keys(key, 24, c.ks1, c.ks2, c.ks3);
-    std::memcpy(c.chain, vector, 8);
-    c.mode = mode;
-    return c;
+    return Cipher(key, vector, mode);
 }
 
 void run(Direction direction, Cipher &c, unsigned char *buf, std::size_t length) {

@@ -51,8 +51,9 @@ void abandon_output(OutputFile &out);
 // secrets. Signals that were ignored when the program started stay ignored.
 void install_signal_cleanup();
 
-// Memory that the signal cleanup clears (up to four regions). A region must
-// be forgotten before it is released.
+// Memory that the signal cleanup clears (up to four regions at a time; the
+// program holds three: key and vector, buffer, schedules). A region must be
+// forgotten before it is released. Called from one thread only.
 void register_secret(void *p, std::size_t size);
 void forget_secret(const void *p);
 
