@@ -57,7 +57,8 @@ std::FILE *reading(const unsigned char *data, std::size_t size) {
 }
 
 using Stream = StreamResult (*)(std::FILE *, std::FILE *, unsigned char *, std::size_t,
-                                const unsigned char *, const unsigned char *, int);
+                                const unsigned char *, const unsigned char *, int,
+                                const velkfile::ProgressHook *);
 
 StreamResult through(Stream fn, const unsigned char *data, std::size_t size,
                      std::vector<unsigned char> &buffer, int mode,
@@ -65,7 +66,7 @@ StreamResult through(Stream fn, const unsigned char *data, std::size_t size,
     std::FILE *in = reading(data, size);
     require(in != nullptr);
     Memory result;
-    const StreamResult r = fn(in, result.stream, buffer.data(), buffer.size(), key, vector, mode);
+    const StreamResult r = fn(in, result.stream, buffer.data(), buffer.size(), key, vector, mode, nullptr);
     out = result.close();
     std::fclose(in);
     return r;

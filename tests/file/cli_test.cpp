@@ -1,5 +1,13 @@
 // The built velkfile program: its command line, its output files and every
 // error path, including pipes as input and a full device as output.
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,6 +75,53 @@ const Key default_key = [] {
         std::copy(default_value.begin(), default_value.end(), k.begin() + 8 * t);
     return k;
 }();
+
+Key key_from_hex(const std::string &hex) {
+    Key k;
+    const Bytes b = velk::test::from_hex(hex);
+    std::copy(b.begin(), b.end(), k.begin());
+    return k;
+}
+
+const std::string hex_key = "133457799BBCDFF10e329232ea6d0d73A1B2C3D4E5F60718";
+const std::string hex_vector = "1F2E3D4C5b6a7988";
+
+// Temporary files of an interrupted or failed replacement still in `dir`.
+std::vector<std::string> leftovers(const ScratchDir &dir) {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir.path))
+        if (entry.path().filename().string().find(".velkfile-") != std::string::npos)
+            names.push_back(entry.path().filename().string());
+    return names;
+}
+
+// Starts velkfile with `args` (paths absolute), its output streams sent to
+// /dev/null and the cleanup signals at their default, as from a shell.
+pid_t spawn_velkfile(const std::vector<std::string> &args) {
+    std::vector<std::string> all = {VELKFILE_BIN};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        sigaddset(&defaults, s);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, VELKFILE_BIN, &files, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    posix_spawnattr_destroy(&attr);
+    return rc == 0 ? pid : -1;
+}
 
 TEST(Cli, CommandLineErrorsPrintTheUsageLineAndWriteNothing) {
     ScratchDir dir;
@@ -138,6 +193,16 @@ TEST(Cli, OptionsSetKeyVectorAndModeAsRawText) {
         {{"-k", "-d"}, key_from_text("-d"), default_value, mode_ecb},
         {{"-m", "cbc", "-v", "0123456789"}, default_key, vector_from_text("01234567"), mode_cbc},
         {{"-v", "ab", "-m", "cbc"}, default_key, vector_from_text("ab"), mode_cbc},
+        // Hex values, and the last of -k/-K and of -v/-V wins.
+        {{"-K", hex_key}, key_from_hex(hex_key), default_value, mode_ecb},
+        {{"-K", hex_key, "-k", "abc"}, key_from_text("abc"), default_value, mode_ecb},
+        {{"-k", "abc", "-K", hex_key}, key_from_hex(hex_key), default_value, mode_ecb},
+        {{"-m", "cbc", "-V", hex_vector}, default_key, velk::test::block_from_hex(hex_vector),
+         mode_cbc},
+        {{"-m", "cbc", "-V", hex_vector, "-v", "ab"}, default_key, vector_from_text("ab"),
+         mode_cbc},
+        {{"-m", "cbc", "-v", "ab", "-V", hex_vector, "-K", hex_key}, key_from_hex(hex_key),
+         velk::test::block_from_hex(hex_vector), mode_cbc},
     };
     for (const Case &c : cases) {
         std::vector<std::string> args = c.opts;
@@ -233,7 +298,7 @@ TEST(Cli, UnreadableInputsFail) {
         const Outcome r = velkfile_run(dir, args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err.rfind("/proc/self/mem: read error: ", 0), 0u) << r.err;
-        EXPECT_NE(r.err.find("out: left incomplete"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("out: left unchanged"), std::string::npos) << r.err;
     }
 }
 
@@ -288,7 +353,337 @@ TEST(Cli, PipeInputEqualsRegularFileInput) {
     const Outcome r = velkfile_run(dir, {"-d", "/dev/stdin", "out"}, "cat bad |");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("/dev/stdin: not a velkfile encrypted file", 0), 0u) << r.err;
-    EXPECT_NE(r.err.find("out: left incomplete"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("out: left unchanged"), std::string::npos) << r.err;
+}
+
+} // namespace
+
+namespace {
+
+// Three-key CBC on multi-block messages through -K and -V, both ways, with
+// the value given directly, in either case, from the environment and from a
+// file. The vectors were made with openssl, an independent implementation.
+TEST(Cli, HexKeysAndVectorsMatchTheMultiBlockVectors) {
+    ScratchDir dir;
+    const auto records = velk::test::read_vectors("tdes_cbc3_multiblock.txt");
+    ASSERT_EQ(records.size(), 20u);
+    int at = 0;
+    for (const auto &rec : records) {
+        SCOPED_TRACE(rec.at("Direction") + " " + rec.at("Count"));
+        std::string key = rec.at("Key"), iv = rec.at("IV");
+        std::string prefix;
+        switch (at++ % 4) {
+        case 1: // upper case
+            for (char &c : key)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            break;
+        case 2:
+            prefix = "VELK_TEST_KEY=" + key + " VELK_TEST_IV=" + iv + " ";
+            key = "env:VELK_TEST_KEY";
+            iv = "env:VELK_TEST_IV";
+            break;
+        case 3: // a first line ending in CR LF, then more lines
+            write_file(dir / "key.txt", Bytes(key.begin(), key.end()));
+            std::ofstream(dir / "key.txt", std::ios::app) << "\r\nnext line\n";
+            write_file(dir / "iv.txt", Bytes(iv.begin(), iv.end()));
+            key = "file:key.txt";
+            iv = "file:" + (dir / "iv.txt").string();
+            break;
+        }
+        const Bytes plain = velk::test::from_hex(rec.at("In"));
+        Bytes cipher = velk::test::from_hex(rec.at("Out"));
+        cipher.push_back(8); // whole blocks: the count byte is 8
+        write_file(dir / "plain", plain);
+        write_file(dir / "cipher", cipher);
+        Outcome r =
+            velkfile_run(dir, {"-m", "cbc", "-K", key, "-V", iv, "plain", "enc"}, prefix);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_file(dir / "enc"), cipher);
+        r = velkfile_run(dir, {"-d", "-m", "cbc", "-K", key, "-V", iv, "cipher", "dec"}, prefix);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_file(dir / "dec"), plain);
+    }
+}
+
+// The input is a FIFO nobody writes to: opening it would hang until the
+// timeout, so a refusal that comes back shows no file was opened.
+TEST(Cli, BadHexValuesAreRefusedBeforeAnyFileIsOpened) {
+    ScratchDir dir;
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_directory(dir / "a_directory");
+    write_file(dir / "short_line", {'0', '1', '\n'});
+    write_file(dir / "long_line", Bytes(200, 'a'));
+    const std::string spaced = "00112233 4556677\n";
+    write_file(dir / "spaced", Bytes(spaced.begin(), spaced.end()));
+    const std::string k47 = hex_key.substr(0, 47);
+    struct Case {
+        std::vector<std::string> opts;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"-K", ""}, "-K: expected 48 hex digits, found 0 characters\n"},
+        {{"-K", k47}, "-K: expected 48 hex digits, found 47 characters\n"},
+        {{"-K", hex_key + "0"}, "-K: expected 48 hex digits, found 49 characters\n"},
+        {{"-K", k47 + "g"}, "-K: character 48 is not a hex digit\n"},
+        {{"-K", "0x" + hex_key.substr(2)}, "-K: character 2 is not a hex digit\n"},
+        {{"-K", hex_key, "-V", "00112233445566"}, "-V: expected 16 hex digits, found 14 characters\n"},
+        {{"-V", "00112233 4556677"}, "-V: character 9 is not a hex digit\n"},
+        {{"-V", "-d"}, "-V: expected 16 hex digits, found 2 characters\n"},
+        {{"-K", "env:VELK_TEST_UNSET"},
+         "-K env:VELK_TEST_UNSET: the environment variable VELK_TEST_UNSET is not set\n"},
+        {{"-K", "env:"}, "-K env:: no environment variable named\n"},
+        {{"-V", "env:VELK_TEST_BAD"}, "-V env:VELK_TEST_BAD: character 1 is not a hex digit\n"},
+        {{"-K", "file:missing"}, "-K file:missing: No such file or directory\n"},
+        {{"-K", "file:a_directory"}, "-K file:a_directory: Is a directory\n"},
+        {{"-V", "file:short_line"}, "-V file:short_line: expected 16 hex digits, found 2 characters\n"},
+        {{"-K", "file:long_line"}, "-K file:long_line: expected 48 hex digits, found a longer line\n"},
+        {{"-V", "file:spaced"}, "-V file:spaced: character 9 is not a hex digit\n"},
+        // A good key followed by a bad one is still refused.
+        {{"-K", hex_key, "-K", "00"}, "-K: expected 48 hex digits, found 2 characters\n"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = c.opts;
+        args.insert(args.end(), {"fifo", "out"});
+        const Outcome r = velkfile_run(dir, args, "VELK_TEST_BAD=zz00112233445566 timeout 20");
+        EXPECT_EQ(r.status, 1) << c.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(fs::exists(dir / "out")) << c.err;
+    }
+}
+
+// Each failure with an existing output: the output keeps its bytes and no
+// temporary file is left beside it.
+TEST(Cli, FailuresLeaveAReplacedOutputUnchanged) {
+    ScratchDir dir;
+    Random rng(36);
+    const Bytes keep = rng.bytes(3000);
+    const Bytes big = rng.bytes(8 * chunk_bytes);
+    write_file(dir / "bad", Bytes(chunk_bytes + 8, 7));
+    write_file(dir / "big", big);
+    write_file(dir / "big.enc", encrypt_bytes(big, default_key, default_value, mode_ecb));
+    struct Case {
+        std::string what;
+        std::vector<std::string> args;
+        std::string prefix;
+        std::string err_part;
+        std::string out;
+    };
+    // The file size limit (64 KiB) makes writes fail part way, like a full disk.
+    const std::string limited = "trap '' XFSZ; ulimit -f 64;";
+    const Case cases[] = {
+        {"malformed pipe", {"-d", "/dev/stdin", "out"}, "cat bad |", "out: left unchanged\n", ""},
+        {"read error", {"/proc/self/mem", "out"}, "", "out: left unchanged\n", ""},
+        {"size limit, encrypt", {"big", "out"}, limited, "", "Error in write !\n"},
+        {"size limit, decrypt", {"-d", "big.enc", "out"}, limited, "", "Error in write !\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(dir / "out", keep);
+        fs::permissions(dir / "out", fs::perms(0640));
+        const Outcome r = velkfile_run(dir, c.args, c.prefix);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.err_part), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(read_file(dir / "out"), keep);
+        EXPECT_EQ(fs::status(dir / "out").permissions(), fs::perms(0640));
+        EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
+    }
+}
+
+// A real full disk: a 1 MiB tmpfs, when this process may mount one.
+TEST(Cli, AFullFileSystemLeavesTheOutputUnchanged) {
+    ScratchDir dir;
+    const fs::path mnt = dir / "small_fs";
+    fs::create_directory(mnt);
+    if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno)
+                     << "): full-disk case not run";
+    struct Unmount {
+        fs::path p;
+        ~Unmount() { umount(p.c_str()); }
+    } unmount{mnt};
+    Random rng(37);
+    const Bytes keep = rng.bytes(100000);
+    write_file(dir / "big", rng.bytes(2000000));
+    write_file(mnt / "out", keep);
+    const Outcome r = velkfile_run(dir, {"big", (mnt / "out").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Error in write !\n");
+    EXPECT_EQ(read_file(mnt / "out"), keep);
+    EXPECT_EQ(fs::directory_iterator(mnt)->path().filename(), "out");
+    EXPECT_EQ(std::distance(fs::directory_iterator(mnt), fs::directory_iterator()), 1);
+}
+
+TEST(Cli, ReplacementKeepsModeAndLinksAndWritesDevicesInPlace) {
+    ScratchDir dir;
+    Random rng(38);
+    const Bytes plain = rng.bytes(5000);
+    const Bytes enc = encrypt_bytes(plain, default_key, default_value, mode_ecb);
+    write_file(dir / "in", plain);
+
+    // An existing file keeps its permission bits; a new one gets 0666 less
+    // the umask, as when it is simply created.
+    write_file(dir / "old", {1});
+    fs::permissions(dir / "old", fs::perms(0604));
+    ASSERT_EQ(velkfile_run(dir, {"in", "old"}).status, 0);
+    EXPECT_EQ(read_file(dir / "old"), enc);
+    EXPECT_EQ(fs::status(dir / "old").permissions(), fs::perms(0604));
+    ASSERT_EQ(velkfile_run(dir, {"in", "new"}, "umask 027;").status, 0);
+    EXPECT_EQ(fs::status(dir / "new").permissions(), fs::perms(0640));
+
+    // A symbolic link stays a link; the file it names gets the result.
+    fs::create_directory(dir / "sub");
+    write_file(dir / "sub" / "target", {1, 2});
+    fs::create_symlink("sub/target", dir / "link");
+    ASSERT_EQ(velkfile_run(dir, {"in", "link"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    EXPECT_EQ(read_file(dir / "sub" / "target"), enc);
+
+    // A file with two names is written in place, so both names see it.
+    write_file(dir / "one", {1, 2});
+    fs::create_hard_link(dir / "one", dir / "two");
+    ASSERT_EQ(velkfile_run(dir, {"in", "two"}).status, 0);
+    EXPECT_EQ(read_file(dir / "one"), enc);
+    EXPECT_EQ(fs::hard_link_count(dir / "one"), 2u);
+
+    // /dev/stdout and /dev/fd/N lead to the shell's redirections, which are
+    // written, not replaced: the same file (inode) gets the bytes.
+    const Outcome r = velkfile_run(dir, {"in", "/dev/stdout"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), enc);
+    write_file(dir / "fd3", {'x'});
+    struct stat before, after;
+    ASSERT_EQ(stat((dir / "fd3").c_str(), &before), 0);
+    ASSERT_EQ(velkfile_run(dir, {"in", "/dev/fd/3"}, "exec 3<>fd3;").status, 0);
+    ASSERT_EQ(stat((dir / "fd3").c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(read_file(dir / "fd3"), enc);
+    EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
+}
+
+// Runs stopped at random moments by SIGKILL or SIGINT (and now and then
+// SIGTERM, SIGHUP, SIGPIPE): the output holds its old bytes or the whole
+// result, never anything between. A caught signal leaves no temporary file;
+// SIGKILL at most one, named after the output.
+TEST(Cli, StoppedRunsLeaveTheOldOutputOrTheWholeResult) {
+    ScratchDir dir;
+    Random rng(39);
+    const Bytes plain = rng.bytes(1 << 19);
+    const Bytes old = rng.bytes(100000);
+    write_file(dir / "in", plain);
+    const Bytes result = encrypt_bytes(plain, default_key, default_value, mode_ecb);
+    const std::string in = (dir / "in").string(), out = (dir / "out").string();
+
+    // How long one whole run takes here, to spread the signals over it.
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(velkfile_run(dir, {"in", "out"}).status, 0);
+    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
+    int old_seen = 0, new_seen = 0;
+    for (int run = 0; run < 24; ++run) {
+        // Every other run SIGKILL; between them SIGINT mostly, and the other
+        // signals that clean up.
+        constexpr int caught[] = {SIGINT, SIGINT, SIGTERM, SIGINT, SIGHUP, SIGPIPE};
+        const int signo = run % 2 == 0 ? SIGKILL : caught[run / 2 % 6];
+        SCOPED_TRACE(std::to_string(run) + " " + strsignal(signo));
+        write_file(dir / "out", old);
+        const pid_t pid = spawn_velkfile({in, out});
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(rng.below(static_cast<std::size_t>(whole * 11 / 10) + 1)));
+        kill(pid, signo);
+        int raw = 0;
+        ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+        EXPECT_TRUE((WIFEXITED(raw) && WEXITSTATUS(raw) == 0) ||
+                    (WIFSIGNALED(raw) && WTERMSIG(raw) == signo))
+            << raw;
+        const Bytes now = read_file(dir / "out");
+        EXPECT_TRUE(now == old || now == result) << now.size();
+        old_seen += now == old;
+        new_seen += now == result;
+        const std::vector<std::string> left = leftovers(dir);
+        if (signo != SIGKILL) {
+            EXPECT_EQ(left, std::vector<std::string>{});
+        } else {
+            EXPECT_LE(left.size(), 1u);
+            for (const std::string &name : left) {
+                EXPECT_EQ(name.rfind(".out.velkfile-", 0), 0u) << name;
+                EXPECT_EQ(name.size(), std::string(".out.velkfile-XXXXXX").size()) << name;
+                fs::remove(dir / name);
+            }
+        }
+    }
+    std::printf("[          ] stopped runs: %d left the old output, %d the new\n", old_seen,
+                new_seen);
+}
+
+// While velkfile waits to open a FIFO, other users can read its command
+// line; by then the key and vector texts must be gone from it.
+TEST(Cli, KeyAndVectorTextsLeaveTheCommandLine) {
+    ScratchDir dir;
+    const std::string fifo = (dir / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string raw_key = "RawKeyText-0123456789ab", raw_iv = "RawVecXY";
+    for (const std::vector<std::string> &opts : std::vector<std::vector<std::string>>{
+             {"-k", raw_key, "-v", raw_iv}, {"-K", hex_key, "-V", hex_vector, "-m", "cbc"}}) {
+        std::vector<std::string> args = opts;
+        args.insert(args.end(), {fifo, (dir / "out").string()});
+        const pid_t pid = spawn_velkfile(args);
+        ASSERT_GT(pid, 0);
+        // Wait until it sleeps in the open of the FIFO: the arguments have
+        // all been read by then.
+        const std::string proc = "/proc/" + std::to_string(pid);
+        bool waiting = false;
+        for (int i = 0; i < 500 && !waiting; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const Bytes stat = read_file(proc + "/stat"), wchan = read_file(proc + "/wchan"),
+                        call = read_file(proc + "/syscall");
+            const std::string st(stat.begin(), stat.end()), where(wchan.begin(), wchan.end()),
+                sc(call.begin(), call.end());
+            waiting = st.find(") S ") != std::string::npos &&
+                      (where == "wait_for_partner" || sc.rfind("257 ", 0) == 0);
+        }
+        const Bytes cmdline = read_file(proc + "/cmdline");
+        const std::string text(cmdline.begin(), cmdline.end());
+        EXPECT_TRUE(waiting) << "velkfile never blocked on the FIFO";
+        EXPECT_NE(text.find(fifo), std::string::npos);
+        for (const std::string &secret : {opts[1], opts[3]})
+            EXPECT_EQ(text.find(secret), std::string::npos) << secret;
+        // Let it finish: an empty input encrypts to the count byte alone.
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        close(fd);
+        int raw = 0;
+        ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw;
+        EXPECT_EQ(read_file(dir / "out").size(), 1u);
+    }
+}
+
+// Data that arrives slowly through a FIFO makes a run last over a second.
+// Under a pseudo-terminal the progress line shows and is cleared; with
+// standard error in a file nothing is printed. The output is the same.
+TEST(Cli, ProgressShowsOnlyOnATerminal) {
+    if (std::system("command -v script >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no script(1): progress under a terminal not checked";
+    ScratchDir dir;
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const std::string feed =
+        "{ (head -c 65536 /dev/zero; sleep 2; head -c 65536 /dev/zero) >fifo & } && ";
+    const std::string cmd = "cd " + quote(dir.path.string()) + " && " + feed + "script -qec " +
+                            quote(quote(VELKFILE_BIN) + " fifo tty.enc") +
+                            " /dev/null </dev/null >tty.out 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    const Bytes shown = read_file(dir / "tty.out");
+    const std::string tty(shown.begin(), shown.end());
+    EXPECT_NE(tty.find("MB/s"), std::string::npos) << tty;
+    EXPECT_NE(tty.find("\r\033[K"), std::string::npos) << tty;
+    const Outcome plain = velkfile_run(dir, {"fifo", "plain.enc"}, feed);
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.out + plain.err, "");
+    EXPECT_EQ(read_file(dir / "tty.enc"), read_file(dir / "plain.enc"));
+    EXPECT_EQ(read_file(dir / "plain.enc").size(), 131073u);
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "file_test_support.hpp"
+#include "key_text.hpp"
+#include "progress.hpp"
 
 namespace {
 
@@ -249,6 +251,72 @@ TEST(Stream, ReaderRefusesMalformedInput) {
     ASSERT_EQ(check_encrypted_input(f, 9).status, StreamResult::ok);
     EXPECT_EQ(std::fgetc(f), 1) << "the check seeks back to the start";
     std::fclose(f);
+}
+
+// The progress hook hears of every byte written, whatever the buffer size,
+// and does not change the output.
+TEST(Stream, ProgressHookCountsEveryByteWritten) {
+    Random rng(23);
+    for (std::size_t size : {std::size_t{0}, std::size_t{7}, chunk_bytes, 3 * chunk_bytes + 5}) {
+        const Bytes plain = rng.bytes(size);
+        for (Direction direction : {Direction::encrypt, Direction::decrypt}) {
+            const Bytes data = direction == Direction::encrypt
+                                   ? plain
+                                   : encrypt_bytes(plain, distinct_key, iv, mode_cbc);
+            std::size_t heard = 0;
+            const ProgressHook hook{[](void *c, std::size_t n) { *static_cast<std::size_t *>(c) += n; },
+                                    &heard};
+            std::FILE *in = file_with(data);
+            std::FILE *out = std::tmpfile();
+            Bytes buffer(1024);
+            const StreamResult r =
+                direction == Direction::encrypt
+                    ? encrypt_stream(in, out, buffer.data(), 1024, distinct_key.data(), iv.data(),
+                                     mode_cbc, &hook)
+                    : decrypt_stream(in, out, buffer.data(), 1024, distinct_key.data(), iv.data(),
+                                     mode_cbc, &hook);
+            ASSERT_EQ(r.status, StreamResult::ok);
+            const Bytes written = slurp(out);
+            // The writer's count byte comes after the last buffer.
+            EXPECT_EQ(heard, written.size() - (direction == Direction::encrypt ? 1 : 0)) << size;
+            if (direction == Direction::decrypt) {
+                EXPECT_EQ(written, plain);
+            }
+            std::fclose(in);
+            std::fclose(out);
+        }
+    }
+}
+
+TEST(Stream, ProgressLineText) {
+    struct Case {
+        unsigned long long done, total;
+        double seconds;
+        const char *line;
+    };
+    const Case cases[] = {
+        {12'600'000, 100'700'000, 0.5, "12.6 MB of 100.7 MB, 12%, 25.2 MB/s, 0:03 left"},
+        {12'600'000, 0, 0.5, "12.6 MB, 25.2 MB/s"},
+        {1'000'000, 10'000'000'000, 1.0, "1.0 MB of 10000.0 MB, 0%, 1.0 MB/s, 2:46:39 left"},
+        {101, 100, 1.0, "0.0 MB of 0.0 MB, 100%, 0.0 MB/s, 0:00 left"},
+        {0, 100, 0.0, "0.0 MB of 0.0 MB, 0%, 0.0 MB/s"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(format_progress(c.done, c.total, c.seconds), c.line);
+}
+
+// What the command-line tests cannot see: the decoded bytes and that a
+// refused value leaves nothing of itself behind.
+TEST(KeyText, HexDigitsDecodeToBytesAndRefusalsClear) {
+    unsigned char v[8];
+    std::string error;
+    ASSERT_TRUE(parse_hex_value("-V", "00aAbBcCdDeEfF09", v, 8, error));
+    EXPECT_EQ(Bytes(v, v + 8), velk::test::from_hex("00aabbccddeeff09"));
+    EXPECT_FALSE(parse_hex_value("-V", "0011223344556g77", v, 8, error));
+    EXPECT_EQ(Bytes(v, v + 8), Bytes(8, 0));
+    EXPECT_EQ(error, "-V: character 14 is not a hex digit");
+    EXPECT_FALSE(parse_hex_value("-V", "001122334455667", v, 8, error));
+    EXPECT_EQ(Bytes(v, v + 8), Bytes(8, 0));
 }
 
 } // namespace

@@ -6,28 +6,45 @@
 #include <cstring>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "bulk.hpp"
+#include "output_file.hpp"
+#include "progress.hpp"
 #include "three_key_ede.hpp"
+#include "wipe.hpp"
 
 namespace velkfile {
 
 namespace {
 
-// The key schedules and the chaining value of one file operation.
+// The key schedules and the chaining value of one file operation, wiped
+// however the operation ends: on return, and by the signal cleanup.
 struct Cipher {
     des_subkeys ks1, ks2, ks3;
     unsigned char chain[8];
     int mode;
+
+    Cipher(const unsigned char key[24], const unsigned char vector[8], int m) : mode(m) {
+        register_secret(this, sizeof *this);
+        // Weak and semi-weak keys are used like any other: the class is not looked at.
+        des_3EDEinit_3keys(key, 24, ks1, ks2, ks3);
+        std::memcpy(chain, vector, 8);
+    }
+    ~Cipher() {
+        forget_secret(this);
+        velk::secure_wipe(ks1, sizeof ks1);
+        velk::secure_wipe(ks2, sizeof ks2);
+        velk::secure_wipe(ks3, sizeof ks3);
+        velk::secure_wipe(chain, sizeof chain);
+    }
+    // Registered by address: it must not be copied or moved.
+    Cipher(const Cipher &) = delete;
+    Cipher &operator=(const Cipher &) = delete;
 };
 
 Cipher make_cipher(const unsigned char key[24], const unsigned char vector[8], int mode) {
-    Cipher c;
-    // Weak and semi-weak keys are used like any other: the class is not looked at.
-    des_3EDEinit_3keys(key, 24, c.ks1, c.ks2, c.ks3);
-    std::memcpy(c.chain, vector, 8);
-    c.mode = mode;
-    return c;
+    return Cipher(key, vector, mode);
 }
 
 void run(Direction direction, Cipher &c, unsigned char *buf, std::size_t length) {
@@ -90,7 +107,8 @@ void process_blocks(Direction direction, int mode, unsigned char *buf, std::size
 
 StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
-                            const unsigned char vector[8], int mode) {
+                            const unsigned char vector[8], int mode,
+                            const ProgressHook *progress) {
     if (!usable_capacity(capacity))
         return failure(StreamResult::bad_capacity);
     Cipher cipher = make_cipher(key, vector, mode);
@@ -114,6 +132,8 @@ StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
         run(Direction::encrypt, cipher, buffer, length);
         if (!write_all(out, buffer, length))
             return failure(StreamResult::write_failed);
+        if (progress != nullptr)
+            progress->written(progress->context, length);
         if (got < capacity)
             break;
     }
@@ -124,7 +144,8 @@ StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
 
 StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
-                            const unsigned char vector[8], int mode) {
+                            const unsigned char vector[8], int mode,
+                            const ProgressHook *progress) {
     if (!usable_capacity(capacity))
         return failure(StreamResult::bad_capacity);
     Cipher cipher = make_cipher(key, vector, mode);
@@ -144,6 +165,8 @@ StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
             run(Direction::decrypt, cipher, buffer, ready);
             if (!write_all(out, buffer, ready))
                 return failure(StreamResult::write_failed);
+            if (progress != nullptr)
+                progress->written(progress->context, ready);
             std::memmove(buffer, buffer + ready, 8);
             held = 8;
             continue;
@@ -162,6 +185,8 @@ StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
         const std::size_t keep = body == 0 ? 0 : body - 8 + static_cast<std::size_t>(count);
         if (!write_all(out, buffer, keep))
             return failure(StreamResult::write_failed);
+        if (progress != nullptr)
+            progress->written(progress->context, keep);
         break;
     }
     if (std::fflush(out) != 0)
@@ -233,6 +258,17 @@ int report(const StreamResult &r, const char *infile) {
     return 1;
 }
 
+// Closes the input, wipes and releases the buffer: the last steps of every
+// path through process_file once both exist.
+void release(std::FILE *in, unsigned char *buffer) {
+    std::fclose(in);
+    if (buffer != nullptr) {
+        velkfile::forget_secret(buffer);
+        velk::secure_wipe(buffer, velkfile::chunk_bytes);
+        std::free(buffer);
+    }
+}
+
 // Opening order shared by both directions: the input first, then the checks
 // that must hold before anything is written, then the buffer, and only then
 // the output, so a failure up to that point leaves the output path untouched.
@@ -243,10 +279,13 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
         std::perror(infile);
         return 1;
     }
+    // The stream functions read whole buffers; unbuffered, no plaintext is
+    // left behind in a stdio buffer that nothing wipes.
+    std::setvbuf(in, nullptr, _IONBF, 0);
     if (same_file(in, outfile)) {
         std::fprintf(stderr, "%s and %s are the same file: refusing to overwrite the input\n",
                      infile, outfile);
-        std::fclose(in);
+        release(in, nullptr);
         return 1;
     }
     struct stat st;
@@ -256,7 +295,7 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
         // the output exists.
         errno = EISDIR;
         std::perror(infile);
-        std::fclose(in);
+        release(in, nullptr);
         return 1;
     }
     if (direction == velkfile::Direction::decrypt && known && S_ISREG(st.st_mode)) {
@@ -264,42 +303,51 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
         // output exists. Other inputs are checked as they stream.
         if (const StreamResult r = velkfile::check_encrypted_input(in, st.st_size);
             r.status != StreamResult::ok) {
-            std::fclose(in);
+            release(in, nullptr);
             return report(r, infile);
         }
     }
     auto *buffer = static_cast<unsigned char *>(std::malloc(velkfile::chunk_bytes));
     if (buffer == nullptr) {
         std::puts("Error: Cannot alloc memory !");
-        std::fclose(in);
+        release(in, nullptr);
         return 1;
     }
-    std::FILE *out = std::fopen(outfile, "wb");
-    if (out == nullptr) {
+    velkfile::register_secret(buffer, velkfile::chunk_bytes);
+    velkfile::OutputFile out;
+    if (!velkfile::open_output(outfile, out)) {
         std::perror(outfile);
-        std::free(buffer);
-        std::fclose(in);
+        release(in, buffer);
         return 1;
     }
 
+    const unsigned long long size =
+        known && S_ISREG(st.st_mode) ? static_cast<unsigned long long>(st.st_size) : 0;
+    velkfile::Progress progress(size, isatty(STDERR_FILENO) == 1);
     const StreamResult r =
         direction == velkfile::Direction::encrypt
-            ? velkfile::encrypt_stream(in, out, buffer, velkfile::chunk_bytes, key, vector, mode)
-            : velkfile::decrypt_stream(in, out, buffer, velkfile::chunk_bytes, key, vector, mode);
+            ? velkfile::encrypt_stream(in, out.stream, buffer, velkfile::chunk_bytes, key, vector,
+                                       mode, progress.hook())
+            : velkfile::decrypt_stream(in, out.stream, buffer, velkfile::chunk_bytes, key, vector,
+                                       mode, progress.hook());
+    progress.finish();
     int status = report(r, infile);
     if (r.status == StreamResult::read_failed || r.status == StreamResult::bad_size ||
         r.status == StreamResult::bad_count) {
-        // Written blocks are left in place rather than removed: the output
-        // path may be a device or a file the user wants to inspect.
-        std::fprintf(stderr, "%s: left incomplete\n", outfile);
+        // Blocks written in place are left rather than removed: the output
+        // may be a device or a file the user wants to inspect. A replaced
+        // output never saw them.
+        std::fprintf(stderr, "%s: %s\n", outfile,
+                     out.replaced ? "left unchanged" : "left incomplete");
     }
-    // Buffered bytes may only fail to reach the file here.
-    if (std::fclose(out) != 0 && status == 0) {
+    if (status != 0) {
+        velkfile::abandon_output(out);
+    } else if (!velkfile::commit_output(out)) {
+        // Buffered bytes, the flush to disk or the rename may fail only here.
         std::puts("Error in write !");
         status = 1;
     }
-    std::fclose(in);
-    std::free(buffer);
+    release(in, buffer);
     return status;
 }
 

@@ -59,13 +59,23 @@ constexpr bool usable_capacity(std::size_t capacity) {
 }
 static_assert(usable_capacity(chunk_bytes));
 
+// Told after each buffer of output is written, with its length in bytes, so
+// the caller can show how far a long run has come.
+struct ProgressHook {
+    void (*written)(void *context, std::size_t bytes);
+    void *context;
+};
+
 // Streams `in` to `out` through `buffer` of `capacity` bytes (see
 // usable_capacity; the program uses chunk_bytes). The key is 24 bytes, the
 // vector 8 bytes and read only in CBC mode. Both flush `out` at the end but
-// close neither stream.
+// close neither stream. `progress`, when given, hears of every buffer written.
+// The key schedules and the chaining value are wiped before they return; the
+// buffer is the caller's to wipe.
 StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
-                            const unsigned char vector[8], int mode);
+                            const unsigned char vector[8], int mode,
+                            const ProgressHook *progress = nullptr);
 
 // The reader trusts nothing in its input. It holds back the last block of
 // each full read until the next read shows whether it is the final block, so
@@ -75,7 +85,8 @@ StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
 // been written. An empty input gives an empty output.
 StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
-                            const unsigned char vector[8], int mode);
+                            const unsigned char vector[8], int mode,
+                            const ProgressHook *progress = nullptr);
 
 // For an input whose size is known: checks that `size` is 8*N + 1 (or 0) and
 // that the last byte is a count byte in 1..8, then seeks `in` back to its
@@ -89,7 +100,9 @@ StreamResult check_encrypted_input(std::FILE *in, long long size);
 // Return 0 when the whole file was processed, 1 after any failure, which has
 // then been reported. The output is not created or truncated when the input
 // cannot be opened, is a directory, names the same file as the output, or
-// (decryption of a regular file) is not a well-formed encrypted file.
+// (decryption of a regular file) is not a well-formed encrypted file. A
+// regular-file output is replaced whole on success and left as it was on
+// failure (see output_file.hpp). The data buffer is wiped before release.
 int encrypt_file(const char *infile, const char *outfile, const unsigned char key[24],
                  const unsigned char vector[8], int mode);
 int decrypt_file(const char *infile, const char *outfile, const unsigned char key[24],

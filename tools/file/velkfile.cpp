@@ -2,16 +2,22 @@
 //
 //   velkfile [-d] [-m <mode>] [-k <key>] [-v <vector>] infile outfile
 //
-// The key and vector texts are used as raw bytes, cut or zero-filled to 24
-// and 8 bytes. Without "-k" the key is the default value below three times,
+// The key and vector texts of -k and -v are used as raw bytes, cut or
+// zero-filled to 24 and 8 bytes; -K and -V take them as hex digits, directly
+// or from env:NAME or file:PATH (key_text.hpp). Without a key option the key
+// is the default value below three times,
 // so the cipher is single DES under it; without "-v" the vector is that value
 // once. The default value 01 23 45 67 89 AB CD EF is neither weak nor
 // semi-weak. Only parsing and dispatch happen here; the work is in
 // file_stream.cpp.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "file_stream.hpp"
+#include "key_text.hpp"
+#include "output_file.hpp"
+#include "wipe.hpp"
 
 namespace {
 
@@ -31,10 +37,32 @@ void set_raw(unsigned char *dest, std::size_t size, const char *text) {
     std::memcpy(dest, text, n < size ? n : size);
 }
 
-} // namespace
+// Overwrites an option's value where the kernel shows it to every user
+// (/proc/PID/cmdline, ps) once it has been read. The length stays, so ps
+// still lines the arguments up; the text is gone.
+void hide_argument(char *arg) {
+    const std::size_t n = std::strlen(arg);
+    std::memset(arg, 'x', n);
+    __asm__ __volatile__("" : : "r"(arg) : "memory");
+}
 
-int main(int argc, char **argv) {
-    unsigned char key[24], vector[8];
+// -K and -V: returns false after printing what is wrong with the value.
+bool set_hex(unsigned char *dest, std::size_t size, const char *option, const char *value) {
+    std::string error;
+    if (velkfile::parse_hex_value(option, value, dest, size, error))
+        return true;
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
+}
+
+struct Secrets {
+    unsigned char key[24];
+    unsigned char vector[8];
+};
+
+int run(int argc, char **argv, Secrets &s) {
+    unsigned char *key = s.key;
+    unsigned char *vector = s.vector;
     for (int third = 0; third < 3; ++third)
         std::memcpy(key + 8 * third, default_value, 8);
     std::memcpy(vector, default_value, 8);
@@ -46,6 +74,8 @@ int main(int argc, char **argv) {
     // operands are always the last two arguments. The word after -m, -k or
     // -v is that option's value even when it looks like an option, and any
     // other argument, a lone dash or an unknown option included, is infile.
+    // -K and -V work the same way; a value they cannot use ends the run
+    // before any file is opened.
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         const bool last = i + 1 == argc;
@@ -63,11 +93,22 @@ int main(int argc, char **argv) {
         } else if (std::strcmp(arg, "-k") == 0) {
             if (last)
                 return usage(program);
-            set_raw(key, sizeof key, argv[++i]);
+            set_raw(key, sizeof s.key, argv[++i]);
+            hide_argument(argv[i]);
         } else if (std::strcmp(arg, "-v") == 0) {
             if (last)
                 return usage(program);
-            set_raw(vector, sizeof vector, argv[++i]);
+            set_raw(vector, sizeof s.vector, argv[++i]);
+            hide_argument(argv[i]);
+        } else if (std::strcmp(arg, "-K") == 0 || std::strcmp(arg, "-V") == 0) {
+            if (last)
+                return usage(program);
+            const bool is_key = arg[1] == 'K';
+            const bool ok = is_key ? set_hex(key, sizeof s.key, arg, argv[++i])
+                                   : set_hex(vector, sizeof s.vector, arg, argv[++i]);
+            hide_argument(argv[i]);
+            if (!ok)
+                return 1;
         } else {
             if (argc - i != 2)
                 return usage(program);
@@ -76,4 +117,16 @@ int main(int argc, char **argv) {
         }
     }
     return usage(program);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Secrets secrets;
+    velkfile::install_signal_cleanup();
+    velkfile::register_secret(&secrets, sizeof secrets);
+    const int status = run(argc, argv, secrets);
+    velkfile::forget_secret(&secrets);
+    velk::secure_wipe(&secrets, sizeof secrets);
+    return status;
 }

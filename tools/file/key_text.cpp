@@ -1,0 +1,133 @@
+// Hex key and vector values, from the command line, the environment or a file.
+#include "key_text.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "wipe.hpp"
+
+namespace velkfile {
+
+namespace {
+
+constexpr char env_prefix[] = "env:";
+constexpr char file_prefix[] = "file:";
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool starts_with(const char *text, const char *prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// Decodes `length` characters at `text` into `size` bytes; `where` starts the
+// message. `cut` marks a file line too long to have been read whole.
+bool decode(const std::string &where, const char *text, std::size_t length, bool cut,
+            unsigned char *dest, std::size_t size, std::string &error) {
+    const std::size_t want = 2 * size;
+    if (length != want || cut) {
+        error = where + ": expected " + std::to_string(want) + " hex digits, found " +
+                (cut ? std::string("a longer line")
+                     : std::to_string(length) + (length == 1 ? " character" : " characters"));
+        return false;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        if (hex_digit(text[i]) < 0) {
+            // The position, never the character: it is part of a secret.
+            error = where + ": character " + std::to_string(i + 1) + " is not a hex digit";
+            velk::secure_wipe(dest, size);
+            return false;
+        }
+        if (i % 2 == 1)
+            dest[i / 2] =
+                static_cast<unsigned char>(hex_digit(text[i - 1]) << 4 | hex_digit(text[i]));
+    }
+    return true;
+}
+
+// The first line of the file at `path`, without its line end (LF or CR LF),
+// read into `line` of `capacity` bytes. Sets `cut` when no line end shows
+// within them: the line is too long for any valid value.
+bool read_first_line(const char *path, char *line, std::size_t capacity, std::size_t &length,
+                     bool &cut, int &err) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        err = errno;
+        return false;
+    }
+    length = 0;
+    while (length < capacity) {
+        const ssize_t n = read(fd, line + length, capacity - length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            err = errno;
+            close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        length += static_cast<std::size_t>(n);
+        if (std::memchr(line, '\n', length) != nullptr)
+            break;
+    }
+    close(fd);
+    const void *nl = std::memchr(line, '\n', length);
+    cut = nl == nullptr && length == capacity;
+    if (nl != nullptr)
+        length = static_cast<std::size_t>(static_cast<const char *>(nl) - line);
+    if (!cut && length > 0 && line[length - 1] == '\r')
+        --length;
+    return true;
+}
+
+} // namespace
+
+bool parse_hex_value(const char *option, const char *value, unsigned char *dest, std::size_t size,
+                     std::string &error) {
+    std::memset(dest, 0, size);
+    const std::string opt = option;
+    if (starts_with(value, env_prefix)) {
+        const char *name = value + std::strlen(env_prefix);
+        if (*name == '\0') {
+            error = opt + " " + value + ": no environment variable named";
+            return false;
+        }
+        const char *text = std::getenv(name);
+        if (text == nullptr) {
+            error = opt + " " + value + ": the environment variable " + name + " is not set";
+            return false;
+        }
+        return decode(opt + " " + value, text, std::strlen(text), false, dest, size, error);
+    }
+    if (starts_with(value, file_prefix)) {
+        const char *path = value + std::strlen(file_prefix);
+        // Room for the digits and a CR LF; a line end must show within it.
+        char line[2 * 24 + 2];
+        const std::size_t capacity = 2 * size + 2 < sizeof line ? 2 * size + 2 : sizeof line;
+        std::size_t length = 0;
+        bool cut = false;
+        int err = 0;
+        bool ok = read_first_line(path, line, capacity, length, cut, err);
+        if (!ok)
+            error = opt + " " + value + ": " + std::strerror(err);
+        else
+            ok = decode(opt + " " + value, line, length, cut, dest, size, error);
+        velk::secure_wipe(line, sizeof line);
+        return ok;
+    }
+    return decode(opt, value, std::strlen(value), false, dest, size, error);
+}
+
+} // namespace velkfile
