@@ -102,8 +102,8 @@ if [ $runtime_pending = 1 ]; then
   runtime=$(runtime_of "$major")
   installed "$runtime" || missing+=("$runtime")
 fi
-# Older releases (Ubuntu 22.04) ship the runtime inside libclang-common-N-dev,
-# which clang depends on, and have no package of this name.
+# Older releases ship the runtime inside libclang-common-N-dev, which clang
+# depends on, and have no package of this name.
 if [ -n "$runtime" ] && ! installed "$runtime" &&
    ! apt-cache show "$runtime" >/dev/null 2>&1; then
   say "no package $runtime here: clang's runtime comes with clang itself"
