@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the release preset, runs every benchmark beside its OpenSSL peer
-# (repetitions, medians), then times velkfile against `openssl enc -nopad`
-# on a generated 256 MiB file, both directions, ECB and CBC, and prints one
-# ratio table. Repetitions of different benchmarks are interleaved at random,
-# so a slow spell of the machine does not fall on one side only. Temporary
-# files live in the build directory and are removed.
+# Builds the bench preset (the release build with the benchmarks), runs every
+# benchmark beside its OpenSSL peer (repetitions, medians), then times
+# velkfile against `openssl enc -nopad` on a generated 256 MiB file, both
+# directions, ECB and CBC, and prints one ratio table. Repetitions of
+# different benchmarks are interleaved at random, so a slow spell of the
+# machine does not fall on one side only. Temporary files live in the build
+# directory and are removed.
 #
 #   bench/run.sh                 # everything
 #   REPS=5 MIB=256 FILE_REPS=3 MIN_TIME=0.5 bench/run.sh
@@ -14,7 +15,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build/release
+build=$root/build/bench
 reps=${REPS:-5}
 mib=${MIB:-256}
 file_reps=${FILE_REPS:-3}
@@ -22,8 +23,8 @@ min_time=${MIN_TIME:-0.5}
 filter=${BENCH_FILTER:-.}
 
 cd "$root"
-cmake --preset release >/dev/null
-cmake --build --preset release -j2 >/dev/null
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j2 >/dev/null
 
 work=$(mktemp -d "$build/bench-run.XXXXXX")
 trap 'rm -rf "$work"' EXIT

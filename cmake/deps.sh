@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Installs the Debian packages one kind of work needs, where they are missing.
+#
+#   cmake/deps.sh build          cmake, ninja and clang: what the release
+#                                preset needs to build the library and programs
+#   cmake/deps.sh test           everything tests/run_all.sh needs: also g++,
+#                                clang's sanitizer and libFuzzer runtime,
+#                                GoogleTest, Google Benchmark, libssl, BearSSL,
+#                                valgrind and the tools the tests call
+#   cmake/deps.sh --check NAME   only lists what is missing (exit 1 if anything)
+#
+# The README's Quick start and .ci/run both call it, so they install the same.
+# It names the packages before installing them, installs none that dpkg lists
+# as installed, runs apt-get update only when something is missing, and goes
+# through sudo when not run as root. Without apt-get it names the packages and
+# stops with exit status 1.
+set -euo pipefail
+
+usage() { echo "usage: $0 [--check] build|test" >&2; exit 2; }
+check_only=0
+if [ "${1:-}" = --check ]; then check_only=1; shift; fi
+[ $# = 1 ] || usage
+profile=$1
+case $profile in
+  build) packages=(cmake ninja-build clang) ;;
+  test) packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
+                  libssl-dev openssl libbearssl-dev pkg-config groff-base mandoc binutils
+                  valgrind) ;;
+  *) usage ;;
+esac
+
+say() { echo "cmake/deps.sh: $*"; }
+fail() { for line in "$@"; do echo "cmake/deps.sh: $line" >&2; done; exit 1; }
+
+have_dpkg=0
+command -v dpkg-query >/dev/null 2>&1 && have_dpkg=1
+installed() {
+  [ $have_dpkg = 1 ] && dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+# The sanitizers and libFuzzer come in clang's runtime package, named after
+# clang's major version; taking the version from clang itself keeps the two
+# in step on every release (Debian 12 has clang 14, Debian 13 clang 19).
+# The version `clang` runs now, or else the one the `clang` package brings.
+clang_major() {
+  if command -v clang >/dev/null 2>&1; then
+    clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9][0-9]*\).*/\1/p' | head -n 1
+  elif command -v apt-cache >/dev/null 2>&1; then
+    apt-cache depends clang 2>/dev/null | sed -n 's/^ *Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n 1
+  fi
+}
+runtime_of() { echo "libclang-rt-$1-dev"; }
+
+missing=()
+for p in "${packages[@]}"; do
+  installed "$p" || missing+=("$p")
+done
+# Before clang is installed its version may be unknown until the package
+# lists are fresh; then the runtime is settled after apt-get update.
+runtime=""
+runtime_pending=0
+if [ "$profile" = test ]; then
+  if command -v clang >/dev/null 2>&1; then
+    major=$(clang_major)
+    [ -n "$major" ] || fail "cannot read the version of $(command -v clang)"
+    runtime=$(runtime_of "$major")
+    installed "$runtime" || missing+=("$runtime")
+  else
+    runtime_pending=1
+  fi
+fi
+
+if [ ${#missing[@]} = 0 ] && [ $runtime_pending = 0 ]; then
+  say "every package for '$profile' is installed"
+  exit 0
+fi
+named=("${missing[@]}")
+[ $runtime_pending = 1 ] && named+=("libclang-rt-<clang's major version>-dev")
+
+if [ $check_only = 1 ]; then
+  fail "missing for '$profile': ${named[*]}"
+fi
+if ! command -v apt-get >/dev/null 2>&1 || [ $have_dpkg = 0 ]; then
+  fail "no apt-get on this system; install these packages (Debian names) with its" \
+       "package manager, then run the steps that follow cmake/deps.sh:" "  ${named[*]}"
+fi
+as_root=()
+if [ "$(id -u)" != 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    fail "not root and no sudo; as root, run: apt-get install ${named[*]}"
+  fi
+  as_root=(sudo)
+fi
+
+say "missing for '$profile': ${named[*]}"
+say "updating the package lists (apt-get update)"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+
+if [ $runtime_pending = 1 ]; then
+  major=$(clang_major)
+  [ -n "$major" ] || fail "cannot tell which clang version the 'clang' package installs"
+  runtime=$(runtime_of "$major")
+  installed "$runtime" || missing+=("$runtime")
+fi
+# Older releases ship the runtime inside libclang-common-N-dev, which clang
+# depends on, and have no package of this name.
+if [ -n "$runtime" ] && ! installed "$runtime" &&
+   ! apt-cache show "$runtime" >/dev/null 2>&1; then
+  say "no package $runtime here: clang's runtime comes with clang itself"
+  kept=()
+  for p in "${missing[@]}"; do [ "$p" = "$runtime" ] || kept+=("$p"); done
+  missing=("${kept[@]}")
+fi
+if [ ${#missing[@]} = 0 ]; then
+  say "every package for '$profile' is installed"
+  exit 0
+fi
+
+say "installing for '$profile': ${missing[*]}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+say "installed: ${missing[*]}"
