@@ -195,13 +195,16 @@ template <class Call> void on_buffer(Call call) {
 // CBC decryption, at the width the processor is given.
 void many_block_path() {
     using velkfile::Direction;
-    for (const auto &[direction, mode] :
-         {std::pair{Direction::encrypt, velkfile::mode_ecb},
-          std::pair{Direction::decrypt, velkfile::mode_ecb},
-          std::pair{Direction::decrypt, velkfile::mode_cbc}})
+    struct Use {
+        Direction direction;
+        int mode;
+    };
+    for (const Use use : {Use{Direction::encrypt, velkfile::mode_ecb},
+                          Use{Direction::decrypt, velkfile::mode_ecb},
+                          Use{Direction::decrypt, velkfile::mode_cbc}})
         on_buffer([&](unsigned char *buf, unsigned char *chain, Keys &k) {
-            velkfile::process_blocks(direction, mode, buf, 8 * buffer_blocks, k.k1, k.k2, k.k3,
-                                     chain);
+            velkfile::process_blocks(use.direction, use.mode, buf, 8 * buffer_blocks, k.k1, k.k2,
+                                     k.k3, chain);
         });
 }
 
