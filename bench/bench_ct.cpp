@@ -48,7 +48,7 @@ void eee(std::uint32_t &hi, std::uint32_t &lo) {
 
 template <Rounds rounds> void cbc3_chained(benchmark::State &state, bool needs_avx512) {
     if (needs_avx512 && !velk::ct::avx512_available()) {
-        state.SkipWithError("no AVX-512 VBMI/BITALG here");
+        state.SkipWithError("no AVX-512 BW/BITALG here");
         return;
     }
     auto in = pseudo_random(chunk_bytes, 5);
@@ -78,7 +78,7 @@ void velk_ct_avx512_cbc3EEEencode(benchmark::State &s) {
 
 template <Rounds rounds> void ecb3_independent(benchmark::State &state, bool needs_avx512) {
     if (needs_avx512 && !velk::ct::avx512_available()) {
-        state.SkipWithError("no AVX-512 VBMI/BITALG here");
+        state.SkipWithError("no AVX-512 BW/BITALG here");
         return;
     }
     independent(state, [](const unsigned char *i, unsigned char *o) {

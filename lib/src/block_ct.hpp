@@ -25,8 +25,8 @@ void decrypt_rounds_portable(std::uint32_t &l, std::uint32_t &r, const std::uint
 void encrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks);
 void decrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks);
 
-// True where the processor and the operating system run AVX-512 F, BW,
-// VBMI and BITALG and this build holds the engine that uses them. The
+// True where the processor and the operating system run AVX-512 F, BW and
+// BITALG and this build holds the engine that uses them. The
 // features are read once; the cached word is the only writable data the
 // library holds.
 bool avx512_available();

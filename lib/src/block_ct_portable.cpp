@@ -108,9 +108,8 @@ std::uint32_t read_features() {
         // XMM, YMM, opmask, upper ZMM and high ZMM state enabled by the OS.
         const bool os_zmm = (xlo & 0xE6u) == 0xE6u;
         __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(7u), "c"(0u));
-        const bool f_ = (b >> 16) & 1u, bw = (b >> 30) & 1u, vbmi = (c >> 1) & 1u,
-                   bitalg = (c >> 12) & 1u;
-        if (os_zmm && f_ && bw && vbmi && bitalg) f |= feature_avx512;
+        const bool f_ = (b >> 16) & 1u, bw = (b >> 30) & 1u, bitalg = (c >> 12) & 1u;
+        if (os_zmm && f_ && bw && bitalg) f |= feature_avx512;
     }
 #endif
     return f;
