@@ -34,8 +34,7 @@ const Keys &keys() {
 }
 
 // E3(E2(E1(x))) with the permutations once, as the library's triple path.
-template <Rounds rounds>
-void eee(std::uint32_t &hi, std::uint32_t &lo) {
+template <Rounds rounds> void eee(std::uint32_t &hi, std::uint32_t &lo) {
     std::uint32_t l = hi, r = lo;
     velk::initial_permutation(l, r);
     rounds(l, r, keys().k1);

@@ -44,10 +44,12 @@ inline constexpr std::array<std::array<TruthTable, 4>, 8> sp_truth = [] {
     std::array<std::array<TruthTable, 4>, 8> t{};
     for (unsigned box = 0; box < 8; ++box) {
         std::uint32_t mask = 0;
-        for (unsigned v = 0; v < 64; ++v) mask |= des_sptab[box][v];
+        for (unsigned v = 0; v < 64; ++v)
+            mask |= des_sptab[box][v];
         unsigned n = 0;
         for (unsigned pos = 0; pos < 32; ++pos) {
-            if (!((mask >> pos) & 1u)) continue;
+            if (!((mask >> pos) & 1u))
+                continue;
             std::uint64_t table = 0;
             for (unsigned v = 0; v < 64; ++v)
                 table |= std::uint64_t{(des_sptab[box][v] >> pos) & 1u} << v;
@@ -65,8 +67,10 @@ constexpr bool truth_tables_equal_sp_tables() {
         for (unsigned v = 0; v < 64; ++v) {
             std::uint32_t w = 0;
             for (const TruthTable &t : sp_truth[box])
-                if ((t.table >> v) & 1u) w |= t.bit;
-            if (w != des_sptab[box][v]) return false;
+                if ((t.table >> v) & 1u)
+                    w |= t.bit;
+            if (w != des_sptab[box][v])
+                return false;
         }
     return true;
 }

@@ -22,7 +22,9 @@ namespace {
 
 // The byte of the expanded word that carries S-box s (0-based): G1, G3, G5,
 // G7 in bytes 7-4 (the even word), G2, G4, G6, G8 in bytes 3-0.
-constexpr unsigned byte_of_box(unsigned s) { return (s % 2 == 0 ? 7u : 3u) - s / 2; }
+constexpr unsigned byte_of_box(unsigned s) {
+    return (s % 2 == 0 ? 7u : 3u) - s / 2;
+}
 
 // The bit of the rotated half that bit t of byte b of its expansion copies:
 // the low word is the half masked, the high word the half rotated right by 4.
@@ -43,14 +45,16 @@ constexpr std::uint32_t contract(std::uint64_t x) {
 constexpr unsigned box_of_bit(unsigned pos) {
     for (unsigned s = 0; s < 8; ++s)
         for (const TruthTable &t : sp_truth[s])
-            if (t.bit == std::uint32_t{1} << pos) return s;
+            if (t.bit == std::uint32_t{1} << pos)
+                return s;
     return 8;
 }
 
 constexpr std::uint64_t table_of_bit(unsigned pos) {
     for (unsigned s = 0; s < 8; ++s)
         for (const TruthTable &t : sp_truth[s])
-            if (t.bit == std::uint32_t{1} << pos) return t.table;
+            if (t.bit == std::uint32_t{1} << pos)
+                return t.table;
     return 0;
 }
 
@@ -62,7 +66,8 @@ struct alignas(64) Zmm {
 constexpr std::array<Zmm, 6> tables = [] {
     std::array<Zmm, 6> z{};
     for (unsigned t = 0; t < 6; ++t)
-        for (unsigned b = 0; b < 8; ++b) z[t].q[b] = table_of_bit(half_bit(b, t));
+        for (unsigned b = 0; b < 8; ++b)
+            z[t].q[b] = table_of_bit(half_bit(b, t));
     return z;
 }();
 

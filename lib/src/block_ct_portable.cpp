@@ -52,10 +52,10 @@ inline std::uint32_t feistel_ct(std::uint32_t x, std::uint32_t h, std::uint32_t 
                                 std::uint32_t o) {
     const std::uint32_t a = rotr(h, 4) ^ e;
     const std::uint32_t b = h ^ o;
-    const std::uint64_t f = ((box_share(0, a >> 24) | box_share(1, b >> 24)) |
-                             (box_share(2, a >> 16) | box_share(3, b >> 16))) |
-                            ((box_share(4, a >> 8) | box_share(5, b >> 8)) |
-                             (box_share(6, a) | box_share(7, b)));
+    const std::uint64_t f =
+        ((box_share(0, a >> 24) | box_share(1, b >> 24)) |
+         (box_share(2, a >> 16) | box_share(3, b >> 16))) |
+        ((box_share(4, a >> 8) | box_share(5, b >> 8)) | (box_share(6, a) | box_share(7, b)));
     return x ^ static_cast<std::uint32_t>(f);
 }
 
@@ -109,7 +109,8 @@ std::uint32_t read_features() {
         const bool os_zmm = (xlo & 0xE6u) == 0xE6u;
         __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(7u), "c"(0u));
         const bool f_ = (b >> 16) & 1u, bw = (b >> 30) & 1u, bitalg = (c >> 12) & 1u;
-        if (os_zmm && f_ && bw && bitalg) f |= feature_avx512;
+        if (os_zmm && f_ && bw && bitalg)
+            f |= feature_avx512;
     }
 #endif
     return f;
@@ -126,7 +127,9 @@ inline std::uint32_t features() {
 
 } // namespace
 
-bool avx512_available() { return (features() & feature_avx512) != 0; }
+bool avx512_available() {
+    return (features() & feature_avx512) != 0;
+}
 
 void encrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
     if (features() & feature_avx512)

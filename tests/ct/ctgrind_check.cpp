@@ -128,43 +128,41 @@ void single_family() {
 }
 
 void ede_family() {
-    family(
-        [](C8 *i, U8 *o, Keys &k) { des_ecb3EDEencode(i, o, k.k1, k.k2); },
-        [](C8 *i, U8 *o, Keys &k) { des_ecb3EDEdecode(i, o, k.k1, k.k2); },
-        [](C8 *i, U8 *o, C8 *v, Keys &k) { des_cbc3EDEencode(i, o, v, k.k1, k.k2); },
-        [](C8 *i, U8 *o, C8 *v, Keys &k) { des_cbc3EDEdecode(i, o, v, k.k1, k.k2); },
-        [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
-            des_cfb3EDEencode(i, o, n, r, k.k1, k.k2);
-        },
-        [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
-            des_cfb3EDEdecode(i, o, n, r, k.k1, k.k2);
-        },
-        [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
-            des_ofb3EDEencode(i, o, n, r, k.k1, k.k2);
-        },
-        [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
-            des_ofb3EDEdecode(i, o, n, r, k.k1, k.k2);
-        });
+    family([](C8 *i, U8 *o, Keys &k) { des_ecb3EDEencode(i, o, k.k1, k.k2); },
+           [](C8 *i, U8 *o, Keys &k) { des_ecb3EDEdecode(i, o, k.k1, k.k2); },
+           [](C8 *i, U8 *o, C8 *v, Keys &k) { des_cbc3EDEencode(i, o, v, k.k1, k.k2); },
+           [](C8 *i, U8 *o, C8 *v, Keys &k) { des_cbc3EDEdecode(i, o, v, k.k1, k.k2); },
+           [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
+               des_cfb3EDEencode(i, o, n, r, k.k1, k.k2);
+           },
+           [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
+               des_cfb3EDEdecode(i, o, n, r, k.k1, k.k2);
+           },
+           [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
+               des_ofb3EDEencode(i, o, n, r, k.k1, k.k2);
+           },
+           [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
+               des_ofb3EDEdecode(i, o, n, r, k.k1, k.k2);
+           });
 }
 
 void eee_family() {
-    family(
-        [](C8 *i, U8 *o, Keys &k) { des_ecb3EEEencode(i, o, k.k1, k.k2, k.k3); },
-        [](C8 *i, U8 *o, Keys &k) { des_ecb3EEEdecode(i, o, k.k1, k.k2, k.k3); },
-        [](C8 *i, U8 *o, C8 *v, Keys &k) { des_cbc3EEEencode(i, o, v, k.k1, k.k2, k.k3); },
-        [](C8 *i, U8 *o, C8 *v, Keys &k) { des_cbc3EEEdecode(i, o, v, k.k1, k.k2, k.k3); },
-        [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
-            des_cfb3EEEencode(i, o, n, r, k.k1, k.k2, k.k3);
-        },
-        [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
-            des_cfb3EEEdecode(i, o, n, r, k.k1, k.k2, k.k3);
-        },
-        [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
-            des_ofb3EEEencode(i, o, n, r, k.k1, k.k2, k.k3);
-        },
-        [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
-            des_ofb3EEEdecode(i, o, n, r, k.k1, k.k2, k.k3);
-        });
+    family([](C8 *i, U8 *o, Keys &k) { des_ecb3EEEencode(i, o, k.k1, k.k2, k.k3); },
+           [](C8 *i, U8 *o, Keys &k) { des_ecb3EEEdecode(i, o, k.k1, k.k2, k.k3); },
+           [](C8 *i, U8 *o, C8 *v, Keys &k) { des_cbc3EEEencode(i, o, v, k.k1, k.k2, k.k3); },
+           [](C8 *i, U8 *o, C8 *v, Keys &k) { des_cbc3EEEdecode(i, o, v, k.k1, k.k2, k.k3); },
+           [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
+               des_cfb3EEEencode(i, o, n, r, k.k1, k.k2, k.k3);
+           },
+           [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
+               des_cfb3EEEdecode(i, o, n, r, k.k1, k.k2, k.k3);
+           },
+           [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
+               des_ofb3EEEencode(i, o, n, r, k.k1, k.k2, k.k3);
+           },
+           [](C8 *i, U8 *o, std::uint32_t n, U8 *r, Keys &k) {
+               des_ofb3EEEdecode(i, o, n, r, k.k1, k.k2, k.k3);
+           });
 }
 
 // velkfile's one-block helpers (three-key EDE).
@@ -201,9 +199,9 @@ void many_block_path() {
         Direction direction;
         int mode;
     };
-    for (const Use use : {Use{Direction::encrypt, velkfile::mode_ecb},
-                          Use{Direction::decrypt, velkfile::mode_ecb},
-                          Use{Direction::decrypt, velkfile::mode_cbc}})
+    for (const Use use :
+         {Use{Direction::encrypt, velkfile::mode_ecb}, Use{Direction::decrypt, velkfile::mode_ecb},
+          Use{Direction::decrypt, velkfile::mode_cbc}})
         on_buffer([&](unsigned char *buf, unsigned char *chain, Keys &k) {
             velkfile::process_blocks(use.direction, use.mode, buf, 8 * buffer_blocks, k.k1, k.k2,
                                      k.k3, chain);
@@ -260,20 +258,23 @@ constexpr Path paths[] = {
 int main(int argc, char **argv) {
     const bool all = argc > 1 && std::strcmp(argv[1], "--all") == 0;
     if (!RUNNING_ON_VALGRIND) {
-        std::fprintf(stderr, "ctgrind_check: not running under valgrind, nothing checked "
-                             "(run it as: valgrind --error-limit=no --error-exitcode=1 ctgrind_check)\n");
+        std::fprintf(stderr,
+                     "ctgrind_check: not running under valgrind, nothing checked "
+                     "(run it as: valgrind --error-limit=no --error-exitcode=1 ctgrind_check)\n");
         return 77;
     }
     bool failed = false;
     std::printf("%s build\n", ct_build ? "VELK_CONSTANT_TIME" : "default");
     for (const Path &p : paths) {
         const bool required = ct_build || p.required_by_default;
-        if (!required && !all) continue;
+        if (!required && !all)
+            continue;
         const unsigned before = VALGRIND_COUNT_ERRORS;
         p.run();
         const unsigned reports = VALGRIND_COUNT_ERRORS - before;
         std::printf("%8u  %s%s\n", reports, p.name, required ? "" : " (not required)");
-        if (required && reports != 0) failed = true;
+        if (required && reports != 0)
+            failed = true;
     }
     std::printf("%s\n", failed ? "FAILED: secret-dependent branch or address on a "
                                  "constant-time path"
