@@ -3,9 +3,14 @@
  *
  * Blocks, keys, chaining values and shift registers are 8-byte arrays, byte 0
  * first; bit 1 of a block is the most significant bit of byte 0. The caller
- * owns every buffer and key schedule; the library allocates nothing, keeps no
- * writable state and may be called from any number of threads at once (as
- * long as no schedule is read while its set-up is still writing it).
+ * owns every buffer and key schedule; the library allocates nothing and may be
+ * called from any number of threads at once (as long as no schedule is read
+ * while its set-up is still writing it). The only writable data it holds is
+ * one word caching the processor's features, read on first use.
+ *
+ * Key set-ups are constant-time in the key in every build (no branch and no
+ * memory address depends on it); built with VELK_CONSTANT_TIME, so is every
+ * function in its keys and data. See velkcore(3), SECURITY.
  *
  * Pointers and lengths are not validated. Every block and mode function
  * returns 0; the set-ups return a key class (see des_init).

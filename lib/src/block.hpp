@@ -7,6 +7,9 @@
 
 #include "tables.hpp"
 #include "velkcore.h"
+#ifdef VELK_CONSTANT_TIME
+#include "block_ct.hpp"
+#endif
 
 namespace velk {
 
@@ -110,6 +113,9 @@ inline std::uint32_t feistel(std::uint32_t x, std::uint32_t h, std::uint32_t e,
 // or, between stages of a triple block, to the caller. The passes are
 // unrolled; the only loop left is the compiler's to keep or drop.
 inline void encrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+#ifdef VELK_CONSTANT_TIME
+    return ct::encrypt_rounds(l, r, ks); // no look-ups in the constant-time build
+#endif
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC unroll 8
 #elif defined(__clang__)
@@ -122,6 +128,9 @@ inline void encrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32
 }
 
 inline void decrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+#ifdef VELK_CONSTANT_TIME
+    return ct::decrypt_rounds(l, r, ks);
+#endif
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC unroll 8
 #elif defined(__clang__)

@@ -109,6 +109,10 @@ inline constexpr auto fp_first_byte = [] {
 }();
 
 inline std::uint32_t first_output_byte(std::uint32_t l, std::uint32_t r) {
+#ifdef VELK_CONSTANT_TIME
+    final_permutation(l, r); // the whole network, no look-up
+    return r >> 24;
+#endif
     const auto &t = fp_first_byte;
     return static_cast<std::uint32_t>((t[0][l >> 24] ^ t[1][(l >> 16) & 255]) ^
                                       (t[2][(l >> 8) & 255] ^ t[3][l & 255])) ^
@@ -118,7 +122,11 @@ inline std::uint32_t first_output_byte(std::uint32_t l, std::uint32_t r) {
 
 // IP(register << 8 | v) from IP(register), in the rotated halves.
 inline void shift_in(std::uint32_t &l, std::uint32_t &r, std::uint32_t v) {
+#ifdef VELK_CONSTANT_TIME
+    const HalvesPair e = ip_of_last_byte(v); // the network, no look-up
+#else
     const HalvesPair e = ip_last_byte[v];
+#endif
     l = (rotr(l, 1) & 0xFEFEFEFEu) ^ e.l;
     r = (rotr(r, 1) & 0xFEFEFEFEu) ^ e.r;
 }

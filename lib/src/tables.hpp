@@ -159,21 +159,6 @@ inline constexpr std::array<std::array<std::uint32_t, 256>, 8> des_sptab_byte = 
     return t;
 }();
 
-// Tables of the table-driven schedule builder. The key is read as 16 nibbles,
-// and pc1_nibble[n][v] is the 56-bit C‖D (C in bits 55-28, D in bits 27-0)
-// that nibble n (0 = high nibble of byte 0) with value v contributes through
-// PC-1. OR-ing the sixteen contributions gives C‖D.
-inline constexpr std::array<std::array<std::uint64_t, 16>, 16> pc1_nibble = [] {
-    std::array<std::array<std::uint64_t, 16>, 16> t{};
-    for (unsigned i = 0; i < 56; ++i) {
-        const unsigned bit = pc1[i] - 1u; // 0-based key bit, 0 = MSB of byte 0
-        const unsigned nibble = bit / 4, weight = 8u >> (bit % 4);
-        for (unsigned v = 0; v < 16; ++v)
-            if (v & weight) t[nibble][v] |= std::uint64_t{1} << (55 - i);
-    }
-    return t;
-}();
-
 // Where subkey bit k (0-based) lands in a round's word pair, with the even
 // word in the high half of a 64-bit value and the odd word in the low half:
 // group g = k / 6 goes to the even word for G1, G3, G5, G7 and to the odd
@@ -183,20 +168,6 @@ constexpr unsigned schedule_position(unsigned k) {
     const unsigned word_shift = (g % 2 == 0) ? 32 : 0;
     return word_shift + 24 - 8 * (g / 2) + within;
 }
-
-// PC-2 by chunks: C‖D (rotated for the round) is cut into eight 7-bit chunks,
-// chunk 0 holding bits 55-49; pc2_chunk[c][v] is the word pair (even word
-// high) that chunk c with value v contributes to the round's schedule.
-inline constexpr std::array<std::array<std::uint64_t, 128>, 8> pc2_chunk = [] {
-    std::array<std::array<std::uint64_t, 128>, 8> t{};
-    for (unsigned k = 0; k < 48; ++k) {
-        const unsigned src = pc2[k] - 1u; // 0-based bit of C‖D, 0 = first bit of C
-        const unsigned chunk = src / 7, weight = 64u >> (src % 7);
-        for (unsigned v = 0; v < 128; ++v)
-            if (v & weight) t[chunk][v] |= std::uint64_t{1} << schedule_position(k);
-    }
-    return t;
-}();
 
 namespace table_checks {
 // Each table sets only its own bits, and together they cover the word.
@@ -267,31 +238,6 @@ constexpr bool expansion_takes_overlapping_sixes() {
 }
 static_assert(expansion_takes_overlapping_sixes());
 
-// The nibble tables route each of the 56 bits PC-1 keeps to its own place.
-constexpr bool pc1_nibbles_cover_c_and_d() {
-    std::uint64_t all = 0;
-    unsigned count = 0;
-    for (const auto &row : pc1_nibble) {
-        all |= row[15];
-        count += static_cast<unsigned>(__builtin_popcountll(row[15]));
-    }
-    return all == (std::uint64_t{1} << 56) - 1 && count == 56;
-}
-static_assert(pc1_nibbles_cover_c_and_d());
-
-// The chunk tables fill every subkey field of both words exactly once and
-// leave the two top bits of every byte clear.
-constexpr bool pc2_chunks_fill_fields() {
-    std::uint64_t all = 0;
-    unsigned count = 0;
-    for (const auto &row : pc2_chunk) {
-        if (all & row[127]) return false;
-        all |= row[127];
-        count += static_cast<unsigned>(__builtin_popcountll(row[127]));
-    }
-    return all == 0x3F3F3F3F3F3F3F3Full && count == 48;
-}
-static_assert(pc2_chunks_fill_fields());
 static_assert(schedule_position(0) == 32 + 29, "G1's first bit is bit 29 of the even word");
 static_assert(schedule_position(47) == 0, "G8's last bit is bit 0 of the odd word");
 } // namespace table_checks

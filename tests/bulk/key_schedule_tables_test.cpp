@@ -1,5 +1,5 @@
-// The table-driven schedule builder against the bit-per-byte builder it
-// replaced: both must give the same 32 words for every key.
+// The schedule builder (one exchange network per round) against the
+// bit-per-byte builder: both must give the same 32 words for every key.
 #include <gtest/gtest.h>
 
 #include "key_schedule.hpp"
@@ -23,8 +23,8 @@ TEST(KeyScheduleTables, EqualBitwiseBuilderOnRandomKeys) {
         expect_same_schedule(rng.block().data());
 }
 
-// Keys with a single bit set (or clear) reach each nibble table entry and
-// each chunk table entry in isolation, where a misrouted bit cannot hide.
+// Keys with a single bit set (or clear) send one bit through each network
+// alone, where a misrouted bit cannot hide.
 TEST(KeyScheduleTables, EqualBitwiseBuilderOnSingleBitKeys) {
     for (int bit = 0; bit < 64; ++bit) {
         Block one{}, all_but_one;

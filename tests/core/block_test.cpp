@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "block.hpp"
+#include "block_ct.hpp"
 #include "libcrypto_oracle.hpp"
 #include "velk_test.hpp"
 
@@ -144,6 +145,109 @@ TEST(Block, PermutationNetworksMatchThePrintedTables) {
         std::uint32_t fl = r, fr = l;
         velk::final_permutation(fl, fr);
         ASSERT_EQ(std::uint64_t{fr} << 32 | fl, x) << "input bit " << bit;
+    }
+}
+
+// The constant-time rounds against the table-driven round (round_f, which no
+// build option changes): both engines, random keys and halves, both orders.
+void table_encrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+    for (int p = 0; p < 32; p += 4) {
+        l ^= velk::round_f(r, ks[p], ks[p + 1]);
+        r ^= velk::round_f(l, ks[p + 2], ks[p + 3]);
+    }
+}
+
+void table_decrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+    for (int p = 28; p >= 0; p -= 4) {
+        l ^= velk::round_f(r, ks[p + 2], ks[p + 3]);
+        r ^= velk::round_f(l, ks[p], ks[p + 1]);
+    }
+}
+
+using Rounds = void (*)(std::uint32_t &, std::uint32_t &, const std::uint32_t *);
+
+struct Engine {
+    const char *name;
+    Rounds encrypt, decrypt;
+    bool available;
+};
+
+std::vector<Engine> constant_time_engines() {
+    return {{"portable", velk::ct::encrypt_rounds_portable, velk::ct::decrypt_rounds_portable,
+             true},
+            {"avx512", velk::ct::encrypt_rounds_avx512, velk::ct::decrypt_rounds_avx512,
+             velk::ct::avx512_available()},
+            {"chosen", velk::ct::encrypt_rounds, velk::ct::decrypt_rounds, true}};
+}
+
+TEST(ConstantTimeRounds, EqualTheTableRoundsOnRandomKeysAndHalves) {
+    Random rng(131);
+    for (const Engine &engine : constant_time_engines()) {
+        if (!engine.available) {
+            std::printf("[ SKIPPED  ] %s engine: not on this processor\n", engine.name);
+            continue;
+        }
+        for (int i = 0; i < 3000; ++i) {
+            des_subkeys ks;
+            des_init(rng.block().data(), 8, ks);
+            const Block half = rng.block();
+            const std::uint32_t l0 = velk::load_be32(half.data()),
+                                r0 = velk::load_be32(half.data() + 4);
+            std::uint32_t l = l0, r = r0, tl = l0, tr = r0;
+            engine.encrypt(l, r, ks);
+            table_encrypt_rounds(tl, tr, ks);
+            ASSERT_EQ(l, tl) << engine.name << " encrypt, case " << i;
+            ASSERT_EQ(r, tr) << engine.name << " encrypt, case " << i;
+            engine.decrypt(l, r, ks);
+            table_decrypt_rounds(tl, tr, ks);
+            ASSERT_EQ(l, tl) << engine.name << " decrypt, case " << i;
+            ASSERT_EQ(r, tr) << engine.name << " decrypt, case " << i;
+        }
+    }
+}
+
+// Every S-box input reaches every truth table: a schedule that sets one
+// group to each of its 64 values, with the other groups and halves zero.
+TEST(ConstantTimeRounds, EverySBoxInputOnItsOwn) {
+    for (const Engine &engine : constant_time_engines()) {
+        if (!engine.available) continue;
+        for (int word = 0; word < 2; ++word)
+            for (int field = 0; field < 4; ++field)
+                for (std::uint32_t v = 0; v < 64; ++v) {
+                    des_subkeys ks{};
+                    ks[word] = v << (24 - 8 * field);
+                    std::uint32_t l = 0, r = 0, tl = 0, tr = 0;
+                    engine.encrypt(l, r, ks);
+                    table_encrypt_rounds(tl, tr, ks);
+                    ASSERT_EQ(l, tl) << engine.name << " word " << word << " field " << field;
+                    ASSERT_EQ(r, tr) << engine.name << " word " << word << " field " << field;
+                }
+    }
+}
+
+// The known answers through the whole block with the rounds of each engine.
+TEST(ConstantTimeRounds, KnownAnswersThroughEachEngine) {
+    const auto records = read_vectors("des_ecb.txt");
+    ASSERT_GE(records.size(), 10u);
+    for (const Engine &engine : constant_time_engines()) {
+        if (!engine.available) continue;
+        for (const auto &rec : records) {
+            des_subkeys ks;
+            des_init(block_from_hex(rec.at("Key")).data(), 8, ks);
+            const Block in = block_from_hex(rec.at("In")), out = block_from_hex(rec.at("Out"));
+            for (bool encrypt : {true, false}) {
+                const Block &from = encrypt ? in : out;
+                std::uint32_t l = velk::load_be32(from.data()), r = velk::load_be32(from.data() + 4);
+                velk::initial_permutation(l, r);
+                (encrypt ? engine.encrypt : engine.decrypt)(l, r, ks);
+                velk::final_permutation(l, r);
+                Block got;
+                velk::store_be32(got.data(), r);
+                velk::store_be32(got.data() + 4, l);
+                EXPECT_EQ(to_hex(got), to_hex(encrypt ? out : in))
+                    << engine.name << " Key " << rec.at("Key");
+            }
+        }
     }
 }
 

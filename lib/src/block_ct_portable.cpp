@@ -1,0 +1,148 @@
+// The portable constant-time rounds and the choice of engine.
+//
+// Each of the 32 bits of the round function is one bit of a 64-bit truth
+// table, selected by its S-box's six input bits. The table is stored rotated
+// so that rotating it right by the input brings the wanted bit to its place
+// in the result, and one AND keeps it: a rotation by a secret count and a
+// fixed mask, with no look-up. Rotations take the same time whatever the
+// count on the processors this library targets.
+#include <atomic>
+
+#include "block.hpp"
+#include "block_ct.hpp"
+
+namespace velk::ct {
+namespace {
+
+// Rotation right by n mod 64; compilers emit one rotate instruction.
+inline std::uint64_t rotr64(std::uint64_t x, std::uint32_t n) {
+    n &= 63u;
+    return (x >> n) | (x << ((64u - n) & 63u));
+}
+
+// The truth tables pre-rotated left by their bit's position.
+struct Placed {
+    std::uint64_t table;
+    std::uint64_t bit;
+};
+
+inline constexpr auto placed = [] {
+    std::array<std::array<Placed, 4>, 8> p{};
+    for (unsigned box = 0; box < 8; ++box)
+        for (unsigned i = 0; i < 4; ++i) {
+            const TruthTable t = sp_truth[box][i];
+            const unsigned pos = static_cast<unsigned>(__builtin_ctz(t.bit));
+            const std::uint64_t rotated =
+                pos == 0 ? t.table : (t.table << pos) | (t.table >> (64 - pos));
+            p[box][i] = {rotated, t.bit};
+        }
+    return p;
+}();
+
+// The share of one S-box for the input in the low six bits of v.
+inline std::uint64_t box_share(unsigned box, std::uint32_t v) {
+    const auto &p = placed[box];
+    return ((rotr64(p[0].table, v) & p[0].bit) | (rotr64(p[1].table, v) & p[1].bit)) |
+           ((rotr64(p[2].table, v) & p[2].bit) | (rotr64(p[3].table, v) & p[3].bit));
+}
+
+// x XOR F(h, e, o), with the inputs taken as feistel() in block.hpp takes
+// them.
+inline std::uint32_t feistel_ct(std::uint32_t x, std::uint32_t h, std::uint32_t e,
+                                std::uint32_t o) {
+    const std::uint32_t a = rotr(h, 4) ^ e;
+    const std::uint32_t b = h ^ o;
+    const std::uint64_t f =
+        ((box_share(0, a >> 24) | box_share(1, b >> 24)) |
+         (box_share(2, a >> 16) | box_share(3, b >> 16))) |
+        ((box_share(4, a >> 8) | box_share(5, b >> 8)) | (box_share(6, a) | box_share(7, b)));
+    return x ^ static_cast<std::uint32_t>(f);
+}
+
+} // namespace
+
+void encrypt_rounds_portable(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+    for (int p = 0; p < 32; p += 4) {
+        l = feistel_ct(l, r, ks[p], ks[p + 1]);
+        r = feistel_ct(r, l, ks[p + 2], ks[p + 3]);
+    }
+}
+
+void decrypt_rounds_portable(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+    for (int p = 28; p >= 0; p -= 4) {
+        l = feistel_ct(l, r, ks[p + 2], ks[p + 3]);
+        r = feistel_ct(r, l, ks[p], ks[p + 1]);
+    }
+}
+
+#if !defined(VELK_HAVE_AVX512_ENGINE)
+// Without the AVX-512 engine the names stay, as the portable rounds.
+void encrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+    encrypt_rounds_portable(l, r, ks);
+}
+void decrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+    decrypt_rounds_portable(l, r, ks);
+}
+#endif
+
+namespace {
+
+// The processor's features as this library uses them, read once: bit 0 set
+// once read, bit 1 for the AVX-512 engine. The only writable data of the
+// library; racing first reads store the same value.
+std::atomic<std::uint32_t> cpu_features{0};
+
+constexpr std::uint32_t features_read = 1u, feature_avx512 = 2u;
+
+std::uint32_t read_features() {
+    std::uint32_t f = features_read;
+#if defined(VELK_HAVE_AVX512_ENGINE) && (defined(__x86_64__) || defined(__i386__))
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(0u), "c"(0u));
+    const unsigned max_leaf = a;
+    __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(1u), "c"(0u));
+    const bool osxsave = (c >> 27) & 1u;
+    if (max_leaf >= 7 && osxsave) {
+        unsigned xlo = 0, xhi = 0;
+        __asm__("xgetbv" : "=a"(xlo), "=d"(xhi) : "c"(0u));
+        // XMM, YMM, opmask, upper ZMM and high ZMM state enabled by the OS.
+        const bool os_zmm = (xlo & 0xE6u) == 0xE6u;
+        __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(7u), "c"(0u));
+        const bool f_ = (b >> 16) & 1u, bw = (b >> 30) & 1u, bitalg = (c >> 12) & 1u;
+        if (os_zmm && f_ && bw && bitalg)
+            f |= feature_avx512;
+    }
+#endif
+    return f;
+}
+
+inline std::uint32_t features() {
+    std::uint32_t f = cpu_features.load(std::memory_order_relaxed);
+    if (f == 0) {
+        f = read_features();
+        cpu_features.store(f, std::memory_order_relaxed);
+    }
+    return f;
+}
+
+} // namespace
+
+bool avx512_available() {
+    return (features() & feature_avx512) != 0;
+}
+
+void encrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+    if (features() & feature_avx512)
+        encrypt_rounds_avx512(l, r, ks);
+    else
+        encrypt_rounds_portable(l, r, ks);
+}
+
+void decrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+    if (features() & feature_avx512)
+        decrypt_rounds_avx512(l, r, ks);
+    else
+        decrypt_rounds_portable(l, r, ks);
+}
+
+} // namespace velk::ct
