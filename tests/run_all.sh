@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for preset in dev asan-ubsan tsan; do
+for preset in dev gcc-release asan-ubsan tsan; do
   echo "=== workflow: $preset"
   cmake --workflow --preset "$preset"
 done
