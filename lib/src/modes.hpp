@@ -21,10 +21,10 @@ namespace velk {
 struct SingleEncrypt {
     const std::uint32_t *ks;
     [[gnu::always_inline]] void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
-        initial_permutation(hi, lo);
-        encrypt_rounds(hi, lo, ks);
-        final_permutation(hi, lo);
-        std::swap(hi, lo);
+        std::uint64_t l, r;
+        permute_in(hi, lo, l, r);
+        wide_rounds<true>(l, r, ks);
+        permute_out(l, r, hi, lo);
     }
     // The rounds alone, between IP and IP^-1, for the feedback modes.
     [[gnu::always_inline]] void rounds(std::uint32_t &l, std::uint32_t &r) const { encrypt_rounds(l, r, ks); }
@@ -33,10 +33,10 @@ struct SingleEncrypt {
 struct SingleDecrypt {
     const std::uint32_t *ks;
     [[gnu::always_inline]] void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
-        initial_permutation(hi, lo);
-        decrypt_rounds(hi, lo, ks);
-        final_permutation(hi, lo);
-        std::swap(hi, lo);
+        std::uint64_t l, r;
+        permute_in(hi, lo, l, r);
+        wide_rounds<false>(l, r, ks);
+        permute_out(l, r, hi, lo);
     }
 };
 

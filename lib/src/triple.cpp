@@ -36,12 +36,12 @@ template <Stage first, Stage second, Stage third>
 template <Stage first, Stage second, Stage third>
 [[gnu::always_inline]] inline void triple(std::uint32_t &hi, std::uint32_t &lo, const std::uint32_t *ka,
                    const std::uint32_t *kb, const std::uint32_t *kc) {
-    std::uint32_t l = hi, r = lo;
-    initial_permutation(l, r);
-    stages<first, second, third>(l, r, ka, kb, kc);
-    final_permutation(l, r);
-    hi = r;
-    lo = l;
+    std::uint64_t l, r;
+    permute_in(hi, lo, l, r);
+    rounds<first>(l, r, ka);
+    rounds<second>(r, l, kb);
+    rounds<third>(l, r, kc);
+    permute_out(l, r, hi, lo);
 }
 
 constexpr Stage E = Stage::encrypt, D = Stage::decrypt;
