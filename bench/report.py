@@ -1,10 +1,16 @@
 #!/usr/bin/env python3
-"""Prints the ratio table of one benchmark run: each velk figure over its
-OpenSSL equivalent, from the medians of the repetitions (bytes per second,
-so a ratio above 1 means velk is faster). Optionally appends the velkfile
-versus `openssl enc` rows measured by run.sh."""
+"""Prints the report of one run.sh: for each compiler's benchmark run, each
+velk figure over its OpenSSL equivalent, from the medians of the repetitions
+(bytes per second, so a ratio above 1 means velk is faster); the velkfile
+versus `openssl enc` rows; and every target beside what was measured.
+
+    report.py --bench clang=bench-clang.json [--bench gcc=bench-gcc.json ...]
+              [--file file.txt --rss KIB --cores N]
+
+file.txt has one line per velkfile row: "what|one or all|velkfile MB/s|
+openssl MB/s|target ratio"."""
+import argparse
 import json
-import sys
 
 # Rounds per block of each per-block benchmark, for the cycles-per-round column.
 ROUNDS = {"velk_ecb_independent": 16, "velk_ecb_decode_independent": 16, "velk_ecb_chained": 16,
@@ -84,25 +90,46 @@ def rate(b):
     return b["bytes_per_second"] / 1e6
 
 
-def row(cells, widths):
-    return "| " + " | ".join(str(c).ljust(w) for c, w in zip(cells, widths)) + " |"
+def table(head, rows):
+    widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
+
+    def line(cells):
+        return "| " + " | ".join(str(c).ljust(w) for c, w in zip(cells, widths)) + " |"
+
+    print(line(head))
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for r in rows:
+        print(line(r))
 
 
-def main():
-    m = medians(sys.argv[1])
+def met(ratio, target, at_least=True):
+    return "yes" if (ratio >= target if at_least else ratio < target) else "NO"
+
+
+# The per-block rows of the targets: (what, velk benchmarks, target).
+SINGLE = ["velk_ecb_independent", "velk_ecb_decode_independent"]
+TRIPLE = ["velk_ecb3EDEencode", "velk_ecb3EDEdecode", "velk_ecb3EEEencode", "velk_ecb3EEEdecode",
+          "velk_cbc3EDEencode", "velk_cbc3EEEencode", "velk_cbc3EDEdecode", "velk_cbc3EEEdecode"]
+
+
+def bench_section(label, m):
+    """Prints one compiler's table; returns {velk benchmark: ratio}."""
     clock = m.get("clock_dependent_adds", {}).get("items_per_second")
 
     def per_round(name):
-        # Cycles per block at the measured clock, divided by the block's
+        # Cycles per block at the measured clock, and divided by the block's
         # rounds: the permutations and the call are spread over the rounds.
         if clock is None or name not in ROUNDS:
             return ""
-        return "%.1f" % (clock / (rate(m[name]) * 1e6 / 8) / ROUNDS[name])
+        cycles = clock / (rate(m[name]) * 1e6 / 8)
+        return "%.0f / %.1f" % (cycles, cycles / ROUNDS[name])
 
-    if clock is not None:
-        print("clock: %.2f GHz (dependent additions)" % (clock / 1e9))
-    head = ["operation", "velk", "OpenSSL", "ratio", "target", "met", "cycles per block / rounds, velk vs OpenSSL"]
-    rows = []
+    print("### %s%s" % (label, "" if clock is None else
+                         ", clock %.2f GHz (dependent additions)" % (clock / 1e9)))
+    print()
+    head = ["operation", "velk", "OpenSSL", "ratio", "target", "met",
+            "cycles per block / per round, velk; OpenSSL"]
+    rows, ratios = [], {}
     for what, ours, theirs, target in PAIRS:
         if ours not in m or theirs not in m:
             continue
@@ -115,25 +142,62 @@ def main():
         else:
             va, vb = "%.1f MB/s" % rate(a), "%.1f MB/s" % rate(b)
         ratio = rate(a) / rate(b)
-        met = "" if target is None else ("yes" if ratio >= target else "NO")
+        ratios[ours] = ratio
         cyc = per_round(ours)
-        cyc = cyc and "%s, %s" % (cyc, per_round(theirs))
-        rows.append([what, va, vb, "%.2f" % ratio, "" if target is None else "≥ %.2f" % target, met,
-                     cyc])
-    # velkfile rows: "name velk_mbs openssl_mbs rss_kib target" lines.
-    if len(sys.argv) > 2:
-        with open(sys.argv[2]) as f:
+        cyc = cyc and "%s; %s" % (cyc, per_round(theirs))
+        rows.append([what, va, vb, "%.2f" % ratio, "" if target is None else "≥ %.2f" % target,
+                     "" if target is None else met(ratio, target), cyc])
+    table(head, rows)
+    print()
+    return ratios
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bench", action="append", default=[], metavar="LABEL=JSON")
+    ap.add_argument("--file")
+    ap.add_argument("--rss", type=int)
+    ap.add_argument("--cores", type=int)
+    args = ap.parse_args()
+
+    summary = []
+    for spec in args.bench:
+        label, path = spec.split("=", 1)
+        ratios = bench_section(label, medians(path))
+        for what, names, target in [
+                ("single DES one block per call vs DES_ecb_encrypt", SINGLE, 1.25),
+                ("triple DES one block per call vs DES_ecb3_encrypt / DES_ede3_cbc_encrypt",
+                 TRIPLE, 1.35)]:
+            got = [ratios[n] for n in names if n in ratios]
+            if got:
+                summary.append(["%s, %s (lowest of %d rows)" % (what, label, len(got)),
+                                "%.2f" % min(got), "≥ %.2f" % target, met(min(got), target)])
+
+    if args.file:
+        print("### velkfile against openssl enc -nopad, same file, same bytes")
+        print()
+        rows = []
+        with open(args.file) as f:
             for line in f:
-                name, ours, theirs, rss, target = line.rsplit(None, 4)
+                what, cores, ours, theirs, target = line.strip().split("|")
                 ratio = float(ours) / float(theirs)
-                rows.append([name + " (peak RSS %s KiB)" % rss, "%.1f MB/s" % float(ours),
-                             "%.1f MB/s" % float(theirs), "%.2f" % ratio, "≥ %.2f" % float(target),
-                             "yes" if ratio >= float(target) else "NO", ""])
-    widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
-    print(row(head, widths))
-    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
-    for r in rows:
-        print(row(r, widths))
+                where = "one core (taskset -c 0)" if cores == "one" else \
+                    "all %s cores" % (args.cores or "")
+                rows.append([what, where, "%.1f MB/s" % float(ours), "%.1f MB/s" % float(theirs),
+                             "%.2f" % ratio, "≥ %s" % target, met(ratio, float(target))])
+                summary.append(["%s, %s" % (what, where), "%.2f" % ratio, "≥ %s" % target,
+                                met(ratio, float(target))])
+        table(["operation", "cores", "velkfile", "openssl enc", "ratio", "target", "met"], rows)
+        print()
+    if args.rss is not None:
+        summary.append(["velkfile peak RSS, largest of every run, threads included",
+                        "%.1f MiB" % (args.rss / 1024), "< 8 MiB",
+                        met(args.rss / 1024, 8, at_least=False)])
+
+    if summary:
+        print("### Targets")
+        print()
+        table(["row", "measured", "target", "met"], summary)
 
 
 if __name__ == "__main__":

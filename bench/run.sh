@@ -1,46 +1,66 @@
 #!/usr/bin/env bash
-# Builds the bench preset (the release build with the benchmarks), runs every
-# benchmark beside its OpenSSL peer (repetitions, medians), then times
-# velkfile against `openssl enc -nopad` on a generated 256 MiB file, both
-# directions, ECB and CBC, and prints one ratio table. Repetitions of
-# different benchmarks are interleaved at random, so a slow spell of the
-# machine does not fall on one side only. Temporary files live in the build
-# directory and are removed.
+# Builds the benchmarks twice, with clang (`bench` preset) and with g++ and
+# the plain Release flags (`bench-gcc`), runs every benchmark of both beside
+# its OpenSSL peer (repetitions interleaved at random, medians), then times
+# velkfile against `openssl enc -nopad` on a generated file: ECB both ways
+# and CBC decryption on one core (`taskset -c 0`) and on every core the
+# process may use, CBC encryption, and the largest peak RSS of any velkfile
+# run (threads included). Timed runs of velkfile and openssl alternate, so a
+# slow spell of the machine does not fall on one side only. Prints one
+# report (report.py). Temporary files live in the build directory and are
+# removed.
 #
-#   bench/run.sh                 # everything
-#   REPS=5 MIB=256 FILE_REPS=3 MIN_TIME=0.5 bench/run.sh
+#   bench/run.sh                 # everything, about 10 minutes on 2 cores
+#   REPS=5 MIB=128 FILE_REPS=3 MIN_TIME=0.5 bench/run.sh
 #       benchmark repetitions, file size, timed runs per file operation and
 #       seconds per benchmark repetition; BENCH_FILTER picks benchmarks by
-#       regular expression
+#       regular expression, COMPILERS="clang gcc" which builds run them
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build/bench
 reps=${REPS:-5}
-mib=${MIB:-256}
+mib=${MIB:-128}
 file_reps=${FILE_REPS:-3}
 min_time=${MIN_TIME:-0.5}
 filter=${BENCH_FILTER:-.}
+compilers=${COMPILERS:-clang gcc}
+
+preset_of() { if [ "$1" = gcc ]; then echo bench-gcc; else echo bench; fi; }
 
 cd "$root"
-cmake --preset bench >/dev/null
-cmake --build --preset bench -j2 >/dev/null
+for c in $compilers; do
+    cmake --preset "$(preset_of "$c")" >/dev/null
+    cmake --build --preset "$(preset_of "$c")" -j2 >/dev/null
+done
 
+# velkfile of the first build is the one timed against openssl enc.
+first=${compilers%% *}
+build=$root/build/$(preset_of "$first")
 work=$(mktemp -d "$build/bench-run.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-echo "machine:  $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores"
-cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
-echo "compiler: $("$cxx" --version | head -n 1), flags: $(sed -n 's/^CMAKE_CXX_FLAGS_RELEASE:[A-Z]*=//p' "$build/CMakeCache.txt") (no -march)"
+cores=$(taskset -c -p $$ | sed 's/.*: //')
+echo "machine:  $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores usable (affinity $cores)"
+for c in $compilers; do
+    cache=$root/build/$(preset_of "$c")/CMakeCache.txt
+    cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$cache")
+    echo "$c: $("$cxx" --version | head -n 1), flags: $(sed -n 's/^CMAKE_CXX_FLAGS_RELEASE:[A-Z]*=//p' "$cache") (no -march)"
+done
 echo "openssl:  $(openssl version)"
+echo "velkfile: built by $first; $mib MiB file, median of $file_reps interleaved runs"
 echo
 
-"$build/bench/velk_bench" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
-    --benchmark_min_time="$min_time" --benchmark_filter="$filter" \
-    --benchmark_enable_random_interleaving=true \
-    --benchmark_out="$work/bench.json" --benchmark_out_format=json >"$work/bench.txt" 2>&1
+args=()
+for c in $compilers; do
+    "$root/build/$(preset_of "$c")/bench/velk_bench" --benchmark_repetitions="$reps" \
+        --benchmark_report_aggregates_only=true --benchmark_min_time="$min_time" \
+        --benchmark_filter="$filter" --benchmark_enable_random_interleaving=true \
+        --benchmark_out="$work/bench-$c.json" --benchmark_out_format=json >"$work/bench-$c.txt" 2>&1
+    args+=(--bench "$c=$work/bench-$c.json")
+done
 
 # velkfile takes its key and vector as raw bytes; openssl enc as hex.
+velkfile=$build/tools/file/velkfile
 key="velk bench key 24 bytes!"
 vector="bench iv"
 key_hex=$(printf '%s' "$key" | od -An -tx1 | tr -d ' \n')
@@ -48,48 +68,69 @@ iv_hex=$(printf '%s' "$vector" | od -An -tx1 | tr -d ' \n')
 bytes=$((mib * 1024 * 1024))
 head -c "$bytes" /dev/urandom >"$work/plain"
 
-# Runs a command file_reps times under /usr/bin/time -v; prints the median
-# wall time in seconds and the largest peak RSS in KiB.
+# One run under /usr/bin/time -v: appends "wall_seconds rss_kib" to the file
+# named first. Maximum resident set size counts every thread of the process.
 timed() {
-    local times=() rss=0
-    for _ in $(seq "$file_reps"); do
-        /usr/bin/time -v "$@" 2>"$work/time.txt" >/dev/null
-        local wall r
-        wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$work/time.txt" |
-            awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }')
-        r=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")
-        times+=("$wall")
-        if ((r > rss)); then rss=$r; fi
-    done
-    printf '%s\n' "${times[@]}" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
-    echo "$rss"
+    local into=$1
+    shift
+    /usr/bin/time -v "$@" 2>"$work/time.txt" >/dev/null
+    local wall rss
+    wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$work/time.txt" |
+        awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }')
+    rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")
+    echo "$wall $rss" >>"$into"
 }
 
-mbs() { awk -v b="$bytes" -v s="$1" 'BEGIN { printf "%.2f", b / s / 1e6 }'; }
+# Median wall time of a file of "wall rss" lines, as MB/s of the file size.
+median_mbs() {
+    sort -g "$1" | awk -v b="$bytes" '{ a[NR] = $1 } END { printf "%.2f", b / a[int((NR + 1) / 2)] / 1e6 }'
+}
 
 : >"$work/file.txt"
-for mode in ecb cbc; do
+: >"$work/rss.txt"
+# Each operation: velkfile pinned to core 0, velkfile free, openssl enc
+# (one thread whatever it is allowed), in turn, file_reps times. Decryption
+# reads each program's own ciphertext, made first and checked equal.
+for op in "ecb encrypt" "ecb decrypt" "cbc decrypt" "cbc encrypt"; do
+    set -- $op
+    mode=$1 dir=$2
     iv_arg=()
     [ "$mode" = cbc ] && iv_arg=(-iv "$iv_hex")
-    # Encryption.
-    mapfile -t v < <(timed "$build/tools/file/velkfile" -m "$mode" -k "$key" -v "$vector" \
-        "$work/plain" "$work/velk.$mode")
-    mapfile -t o < <(timed openssl enc -des-ede3-"$mode" -nopad -K "$key_hex" "${iv_arg[@]}" \
-        -in "$work/plain" -out "$work/openssl.$mode")
-    # Same cipher, same bytes: velkfile's body is openssl's output.
-    cmp -n "$bytes" "$work/velk.$mode" "$work/openssl.$mode"
-    target=3.0
-    [ "$mode" = cbc ] && target=1.3
-    echo "velkfile $mode encrypt, ${mib} MiB $(mbs "${v[0]}") $(mbs "${o[0]}") ${v[1]} $target" >>"$work/file.txt"
-    # Decryption.
-    mapfile -t v < <(timed "$build/tools/file/velkfile" -d -m "$mode" -k "$key" -v "$vector" \
-        "$work/velk.$mode" "$work/back")
-    cmp "$work/plain" "$work/back"
-    mapfile -t o < <(timed openssl enc -d -des-ede3-"$mode" -nopad -K "$key_hex" "${iv_arg[@]}" \
-        -in "$work/openssl.$mode" -out "$work/back")
-    cmp "$work/plain" "$work/back"
-    echo "velkfile $mode decrypt, ${mib} MiB $(mbs "${v[0]}") $(mbs "${o[0]}") ${v[1]} 3.0" >>"$work/file.txt"
-    rm -f "$work/back" "$work/velk.$mode" "$work/openssl.$mode"
+    vflag=() oflag=() input=$work/plain input_velk=$work/plain
+    if [ "$dir" = decrypt ]; then
+        vflag=(-d) oflag=(-d) input=$work/cipher.$mode input_velk=$work/velkcipher.$mode
+        openssl enc -des-ede3-"$mode" -nopad -K "$key_hex" "${iv_arg[@]}" -in "$work/plain" \
+            -out "$input"
+        "$velkfile" -m "$mode" -k "$key" -v "$vector" "$work/plain" "$input_velk"
+        cmp -n "$bytes" "$input_velk" "$input"
+    fi
+    rm -f "$work"/t.*
+    for _ in $(seq "$file_reps"); do
+        timed "$work/t.one" taskset -c 0 "$velkfile" "${vflag[@]}" -m "$mode" -k "$key" \
+            -v "$vector" "$input_velk" "$work/velk.out"
+        timed "$work/t.all" "$velkfile" "${vflag[@]}" -m "$mode" -k "$key" -v "$vector" \
+            "$input_velk" "$work/velk.out"
+        timed "$work/t.ossl" openssl enc "${oflag[@]}" -des-ede3-"$mode" -nopad -K "$key_hex" \
+            "${iv_arg[@]}" -in "$input" -out "$work/ossl.out"
+    done
+    # Same cipher, same bytes.
+    if [ "$dir" = decrypt ]; then
+        cmp "$work/plain" "$work/velk.out"
+        cmp "$work/plain" "$work/ossl.out"
+    else
+        cmp -n "$bytes" "$work/velk.out" "$work/ossl.out"
+    fi
+    cat "$work/t.one" "$work/t.all" >>"$work/rss.txt"
+    ossl=$(median_mbs "$work/t.ossl")
+    if [ "$op" = "cbc encrypt" ]; then
+        echo "velkfile $op|all|$(median_mbs "$work/t.all")|$ossl|1.35" >>"$work/file.txt"
+    else
+        echo "velkfile $op|one|$(median_mbs "$work/t.one")|$ossl|15" >>"$work/file.txt"
+        echo "velkfile $op|all|$(median_mbs "$work/t.all")|$ossl|25" >>"$work/file.txt"
+    fi
+    rm -f "$work/velk.out" "$work/ossl.out" "$work/cipher.$mode" "$work/velkcipher.$mode"
 done
+rss=$(awk 'BEGIN { m = 0 } { if ($2 > m) m = $2 } END { print m }' "$work/rss.txt")
 
-python3 "$root/bench/report.py" "$work/bench.json" "$work/file.txt"
+python3 "$root/bench/report.py" "${args[@]}" --file "$work/file.txt" --rss "$rss" \
+    --cores "$(nproc)"

@@ -20,30 +20,30 @@ namespace velk {
 // bytes 4-7 in l, so the two words change places on the way out.
 struct SingleEncrypt {
     const std::uint32_t *ks;
-    void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
-        initial_permutation(hi, lo);
-        encrypt_rounds(hi, lo, ks);
-        final_permutation(hi, lo);
-        std::swap(hi, lo);
+    [[gnu::always_inline]] void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
+        std::uint64_t l, r;
+        permute_in(hi, lo, l, r);
+        wide_rounds<true>(l, r, ks);
+        permute_out(l, r, hi, lo);
     }
     // The rounds alone, between IP and IP^-1, for the feedback modes.
-    void rounds(std::uint32_t &l, std::uint32_t &r) const { encrypt_rounds(l, r, ks); }
+    [[gnu::always_inline]] void rounds(std::uint32_t &l, std::uint32_t &r) const { encrypt_rounds(l, r, ks); }
 };
 
 struct SingleDecrypt {
     const std::uint32_t *ks;
-    void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
-        initial_permutation(hi, lo);
-        decrypt_rounds(hi, lo, ks);
-        final_permutation(hi, lo);
-        std::swap(hi, lo);
+    [[gnu::always_inline]] void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
+        std::uint64_t l, r;
+        permute_in(hi, lo, l, r);
+        wide_rounds<false>(l, r, ks);
+        permute_out(l, r, hi, lo);
     }
 };
 
 // CBC on one block. All of input and chaining value is read before the
 // output is written, so the output may be either of them.
 template <class Cipher>
-inline void cbc_encode(const unsigned char in[8], unsigned char out[8], const unsigned char iv[8],
+[[gnu::always_inline]] inline void cbc_encode(const unsigned char in[8], unsigned char out[8], const unsigned char iv[8],
                        Cipher cipher) {
     std::uint32_t hi = load_be32(in) ^ load_be32(iv);
     std::uint32_t lo = load_be32(in + 4) ^ load_be32(iv + 4);
@@ -53,7 +53,7 @@ inline void cbc_encode(const unsigned char in[8], unsigned char out[8], const un
 }
 
 template <class Cipher>
-inline void cbc_decode(const unsigned char in[8], unsigned char out[8], const unsigned char iv[8],
+[[gnu::always_inline]] inline void cbc_decode(const unsigned char in[8], unsigned char out[8], const unsigned char iv[8],
                        Cipher cipher) {
     std::uint32_t hi = load_be32(in), lo = load_be32(in + 4);
     const std::uint32_t iv_hi = load_be32(iv), iv_lo = load_be32(iv + 4);

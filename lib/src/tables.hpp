@@ -147,17 +147,25 @@ static_assert(des_sptab[5][0] == 0x20000010 && des_sptab[5][1] == 0x20400000);
 static_assert(des_sptab[6][0] == 0x00200000 && des_sptab[6][1] == 0x04200002);
 static_assert(des_sptab[7][0] == 0x10001040 && des_sptab[7][1] == 0x00001000);
 
-// The SP tables widened to a full byte of index: des_sptab_byte[t][v] equals
-// des_sptab[t][v & 63]. The round then takes each S-box input as a whole byte
-// of its word and needs no mask to drop the two bits above the field, one
-// operation fewer per look-up on the chain from one round to the next, for
-// 8 KiB of tables instead of 2.
-inline constexpr std::array<std::array<std::uint32_t, 256>, 8> des_sptab_byte = [] {
-    std::array<std::array<std::uint32_t, 256>, 8> t{};
-    for (unsigned box = 0; box < 8; ++box)
-        for (unsigned v = 0; v < 256; ++v) t[box][v] = des_sptab[box][v & 63];
+// The wide SP tables of the one-block rounds, one per byte of the keyed wide
+// half (see block.hpp): bytes 3-0 of the low word feed S-boxes 1, 3, 5, 7 and
+// bytes 3-0 of the high word S-boxes 2, 4, 6, 8. Each S-box input is a whole
+// byte, its top two bits ignored, so the round needs no mask; an entry holds
+// the S-box's share of F in its high half and that share rotated right by 4
+// in its low half. 16 KiB.
+inline constexpr std::array<unsigned, 8> wide_byte_box = {6, 4, 2, 0, 7, 5, 3, 1};
+
+inline constexpr std::array<std::array<std::uint64_t, 256>, 8> des_sp_wide = [] {
+    std::array<std::array<std::uint64_t, 256>, 8> t{};
+    for (unsigned byte = 0; byte < 8; ++byte)
+        for (unsigned v = 0; v < 256; ++v) {
+            const std::uint32_t s = des_sptab[wide_byte_box[byte]][v & 63];
+            t[byte][v] = std::uint64_t{s} << 32 | (s >> 4 | s << 28);
+        }
     return t;
 }();
+static_assert(des_sp_wide[3][0x40] == (std::uint64_t{0x01010400} << 32 | 0x00101040));
+static_assert(des_sp_wide[4][0x01] == (std::uint64_t{0x00001000} << 32 | 0x00000100));
 
 // Where subkey bit k (0-based) lands in a round's word pair, with the even
 // word in the high half of a 64-bit value and the odd word in the low half:

@@ -14,31 +14,34 @@ namespace {
 enum class Stage { encrypt, decrypt };
 
 template <Stage stage>
-inline void rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
-    if constexpr (stage == Stage::encrypt)
-        encrypt_rounds(l, r, ks);
-    else
-        decrypt_rounds(l, r, ks);
+[[gnu::always_inline]] inline void rounds(std::uint64_t &l, std::uint64_t &r,
+                                          const std::uint32_t *ks) {
+    wide_rounds<stage == Stage::encrypt>(l, r, ks);
 }
 
-// The 48 rounds between the one IP and the one IP^-1.
+// The 48 rounds between the one IP and the one IP^-1, on the halves in the
+// rounds' wide form from the first round to the last.
 template <Stage first, Stage second, Stage third>
-inline void stages(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ka,
+[[gnu::always_inline]] inline void stages(std::uint32_t &l, std::uint32_t &r,
+                                          const std::uint32_t *ka, const std::uint32_t *kb,
+                                          const std::uint32_t *kc) {
+    std::uint64_t wl = widen(l), wr = widen(r);
+    rounds<first>(wl, wr, ka);
+    rounds<second>(wr, wl, kb);
+    rounds<third>(wl, wr, kc);
+    l = narrow(wl);
+    r = narrow(wr);
+}
+
+template <Stage first, Stage second, Stage third>
+[[gnu::always_inline]] inline void triple(std::uint32_t &hi, std::uint32_t &lo, const std::uint32_t *ka,
                    const std::uint32_t *kb, const std::uint32_t *kc) {
+    std::uint64_t l, r;
+    permute_in(hi, lo, l, r);
     rounds<first>(l, r, ka);
     rounds<second>(r, l, kb);
     rounds<third>(l, r, kc);
-}
-
-template <Stage first, Stage second, Stage third>
-inline void triple(std::uint32_t &hi, std::uint32_t &lo, const std::uint32_t *ka,
-                   const std::uint32_t *kb, const std::uint32_t *kc) {
-    std::uint32_t l = hi, r = lo;
-    initial_permutation(l, r);
-    stages<first, second, third>(l, r, ka, kb, kc);
-    final_permutation(l, r);
-    hi = r;
-    lo = l;
+    permute_out(l, r, hi, lo);
 }
 
 constexpr Stage E = Stage::encrypt, D = Stage::decrypt;
@@ -46,15 +49,15 @@ constexpr Stage E = Stage::encrypt, D = Stage::decrypt;
 // E1(D2(E1(x))) and its inverse D1(E2(D1(x))).
 struct EdeEncrypt {
     const std::uint32_t *k1, *k2;
-    void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
+    [[gnu::always_inline]] void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
         triple<E, D, E>(hi, lo, k1, k2, k1);
     }
     // The same without the permutations, for the feedback modes.
-    void rounds(std::uint32_t &l, std::uint32_t &r) const { stages<E, D, E>(l, r, k1, k2, k1); }
+    [[gnu::always_inline]] void rounds(std::uint32_t &l, std::uint32_t &r) const { stages<E, D, E>(l, r, k1, k2, k1); }
 };
 struct EdeDecrypt {
     const std::uint32_t *k1, *k2;
-    void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
+    [[gnu::always_inline]] void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
         triple<D, E, D>(hi, lo, k1, k2, k1);
     }
 };
@@ -62,20 +65,20 @@ struct EdeDecrypt {
 // E3(E2(E1(x))) and its inverse D1(D2(D3(x))).
 struct EeeEncrypt {
     const std::uint32_t *k1, *k2, *k3;
-    void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
+    [[gnu::always_inline]] void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
         triple<E, E, E>(hi, lo, k1, k2, k3);
     }
-    void rounds(std::uint32_t &l, std::uint32_t &r) const { stages<E, E, E>(l, r, k1, k2, k3); }
+    [[gnu::always_inline]] void rounds(std::uint32_t &l, std::uint32_t &r) const { stages<E, E, E>(l, r, k1, k2, k3); }
 };
 struct EeeDecrypt {
     const std::uint32_t *k1, *k2, *k3;
-    void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
+    [[gnu::always_inline]] void operator()(std::uint32_t &hi, std::uint32_t &lo) const {
         triple<D, D, D>(hi, lo, k3, k2, k1);
     }
 };
 
 template <class Cipher>
-inline void ecb(const unsigned char in[8], unsigned char out[8], Cipher cipher) {
+[[gnu::always_inline]] inline void ecb(const unsigned char in[8], unsigned char out[8], Cipher cipher) {
     std::uint32_t hi = load_be32(in), lo = load_be32(in + 4);
     cipher(hi, lo);
     store_be32(out, hi);

@@ -2,6 +2,9 @@
 // oracle, and the algebraic properties of DES that catch wiring faults.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "block.hpp"
 #include "block_ct.hpp"
 #include "libcrypto_oracle.hpp"
@@ -17,6 +20,12 @@ Block encode(const Block &key, const Block &in) {
     Block out;
     EXPECT_EQ(des_ecbencode(in.data(), out.data(), ks), 0);
     return out;
+}
+
+std::uint64_t block_word(const Block &b) {
+    std::uint64_t w = 0;
+    for (const unsigned char c : b) w = w << 8 | c;
+    return w;
 }
 
 Block decode(const Block &key, const Block &in) {
@@ -148,22 +157,75 @@ TEST(Block, PermutationNetworksMatchThePrintedTables) {
     }
 }
 
-// The constant-time rounds against the table-driven round (round_f, which no
-// build option changes): both engines, random keys and halves, both orders.
-void table_encrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
-    for (int p = 0; p < 32; p += 4) {
-        l ^= velk::round_f(r, ks[p], ks[p + 1]);
-        r ^= velk::round_f(l, ks[p + 2], ks[p + 3]);
+// The one-block paths take IP and IP^-1 from tables and run the rounds on
+// wide halves; both must equal the plain networks and the plain round for
+// every input, including schedule words whose unused top bits are set.
+std::uint32_t plain_f(std::uint32_t h, std::uint32_t e, std::uint32_t o) {
+    const std::uint32_t a = velk::rotr(h, 4) ^ e, b = h ^ o;
+    const auto &sp = velk::des_sptab;
+    return sp[0][(a >> 24) & 63] ^ sp[1][(b >> 24) & 63] ^ sp[2][(a >> 16) & 63] ^
+           sp[3][(b >> 16) & 63] ^ sp[4][(a >> 8) & 63] ^ sp[5][(b >> 8) & 63] ^
+           sp[6][a & 63] ^ sp[7][b & 63];
+}
+
+void plain_rounds(bool encrypt, std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+    for (int i = 0; i < 16; ++i) {
+        const int p = 2 * (encrypt ? i : 15 - i);
+        std::uint32_t &x = i % 2 == 0 ? l : r;
+        x ^= plain_f(i % 2 == 0 ? r : l, ks[p], ks[p + 1]);
     }
 }
 
-void table_decrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
-    for (int p = 28; p >= 0; p -= 4) {
-        l ^= velk::round_f(r, ks[p + 2], ks[p + 3]);
-        r ^= velk::round_f(l, ks[p], ks[p + 1]);
+TEST(Block, TablePermutationsEqualTheNetworks) {
+    Random rng(12);
+    std::vector<std::uint64_t> inputs;
+    for (int bit = 0; bit < 64; ++bit) inputs.push_back(std::uint64_t{1} << bit);
+    for (int i = 0; i < 500; ++i) inputs.push_back(block_word(rng.block()));
+    inputs.push_back(0);
+    inputs.push_back(~std::uint64_t{0});
+    for (const std::uint64_t x : inputs) {
+        const auto hi = static_cast<std::uint32_t>(x >> 32), lo = static_cast<std::uint32_t>(x);
+        std::uint32_t l = hi, r = lo;
+        velk::initial_permutation(l, r);
+        std::uint64_t wl = 0, wr = 0;
+        velk::permute_in(hi, lo, wl, wr);
+        ASSERT_EQ(wl, velk::widen(l)) << std::hex << x;
+        ASSERT_EQ(wr, velk::widen(r)) << std::hex << x;
+        // Taken as L16 and R16, the same halves leave through IP^-1.
+        std::uint32_t fl = l, fr = r, out_hi = 0, out_lo = 0;
+        velk::final_permutation(fl, fr);
+        velk::permute_out(wl, wr, out_hi, out_lo);
+        ASSERT_EQ(out_hi, fr) << std::hex << x;
+        ASSERT_EQ(out_lo, fl) << std::hex << x;
     }
 }
 
+TEST(Block, WideRoundsEqualThePlainRound) {
+    Random rng(13);
+    for (int trial = 0; trial < 400; ++trial) {
+        std::uint32_t ks[32];
+        // Half the schedules as the key set-up makes them (two top bits of
+        // every byte clear), half with those bits random: the round ignores
+        // them.
+        const std::uint32_t mask = trial % 2 ? 0xFFFFFFFFu : 0x3F3F3F3Fu;
+        for (auto &w : ks) w = static_cast<std::uint32_t>(block_word(rng.block())) & mask;
+        const std::uint64_t x = block_word(rng.block());
+        for (const bool encrypt : {true, false}) {
+            std::uint32_t l = static_cast<std::uint32_t>(x >> 32), r = static_cast<std::uint32_t>(x);
+            std::uint32_t pl = l, pr = r;
+            plain_rounds(encrypt, pl, pr, ks);
+            if (encrypt)
+                velk::encrypt_rounds(l, r, ks);
+            else
+                velk::decrypt_rounds(l, r, ks);
+            ASSERT_EQ(l, pl) << trial << (encrypt ? " encrypt" : " decrypt");
+            ASSERT_EQ(r, pr) << trial << (encrypt ? " encrypt" : " decrypt");
+        }
+    }
+}
+
+// The constant-time rounds against the plain round above, which no build
+// option changes: both engines, random keys and halves, both orders.
 using Rounds = void (*)(std::uint32_t &, std::uint32_t &, const std::uint32_t *);
 
 struct Engine {
@@ -195,11 +257,11 @@ TEST(ConstantTimeRounds, EqualTheTableRoundsOnRandomKeysAndHalves) {
                                 r0 = velk::load_be32(half.data() + 4);
             std::uint32_t l = l0, r = r0, tl = l0, tr = r0;
             engine.encrypt(l, r, ks);
-            table_encrypt_rounds(tl, tr, ks);
+            plain_rounds(true, tl, tr, ks);
             ASSERT_EQ(l, tl) << engine.name << " encrypt, case " << i;
             ASSERT_EQ(r, tr) << engine.name << " encrypt, case " << i;
             engine.decrypt(l, r, ks);
-            table_decrypt_rounds(tl, tr, ks);
+            plain_rounds(false, tl, tr, ks);
             ASSERT_EQ(l, tl) << engine.name << " decrypt, case " << i;
             ASSERT_EQ(r, tr) << engine.name << " decrypt, case " << i;
         }
@@ -218,7 +280,7 @@ TEST(ConstantTimeRounds, EverySBoxInputOnItsOwn) {
                     ks[word] = v << (24 - 8 * field);
                     std::uint32_t l = 0, r = 0, tl = 0, tr = 0;
                     engine.encrypt(l, r, ks);
-                    table_encrypt_rounds(tl, tr, ks);
+                    plain_rounds(true, tl, tr, ks);
                     ASSERT_EQ(l, tl) << engine.name << " word " << word << " field " << field;
                     ASSERT_EQ(r, tr) << engine.name << " word " << word << " field " << field;
                 }

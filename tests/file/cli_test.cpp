@@ -41,8 +41,10 @@ Outcome velkfile_run(const ScratchDir &dir, const std::vector<std::string> &args
                      const std::string &prefix = "") {
     std::string cmd =
         "cd " + quote(dir.path.string()) + " && " + prefix + " " + quote(VELKFILE_BIN);
-    for (const auto &a : args)
-        cmd += " " + quote(a);
+    for (const auto &a : args) {
+        cmd += ' ';
+        cmd += quote(a);
+    }
     const fs::path out = dir / ".stdout", err = dir / ".stderr";
     cmd += " >" + quote(out.string()) + " 2>" + quote(err.string());
     const int raw = std::system(cmd.c_str());

@@ -229,7 +229,7 @@ TEST(Stream, ReaderRefusesMalformedInput) {
         for (int mode : {mode_ecb, mode_cbc}) {
             for (std::size_t capacity : {std::size_t{16}, chunk_bytes}) {
                 Bytes data = rng.bytes(c.size);
-                if (c.last >= 0)
+                if (c.last >= 0 && !data.empty())
                     data.back() = static_cast<unsigned char>(c.last);
                 Bytes out;
                 const StreamResult r =

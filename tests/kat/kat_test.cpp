@@ -125,8 +125,10 @@ struct Outcome {
 
 Outcome run_program(const std::string &program, const std::vector<std::string> &args = {}) {
     std::string command = quote(program);
-    for (const auto &arg : args)
-        command += " " + quote(arg);
+    for (const auto &arg : args) {
+        command += ' ';
+        command += quote(arg);
+    }
     std::FILE *pipe = popen(command.c_str(), "r");
     if (!pipe)
         throw std::runtime_error("cannot start " + program);
