@@ -226,9 +226,9 @@ template <bool encrypt>
         ct::decrypt_rounds(nl, nr, ks);
     l = widen(nl);
     r = widen(nr);
-    return;
-#endif
+#else
     wide_passes<encrypt>(l, r, ks, std::make_integer_sequence<int, 8>{});
+#endif
 }
 
 // IP from the block's two words (hi the first four bytes) to the wide
@@ -241,8 +241,7 @@ template <bool encrypt>
     initial_permutation(l, r);
     wl = widen(l);
     wr = widen(r);
-    return;
-#endif
+#else
     const auto &g = ip_spread;
     const std::uint64_t a = settle(g[hi >> 24] ^ g[(hi >> 16) & 255] << 1);
     const std::uint64_t b = settle(g[(hi >> 8) & 255] << 2 ^ g[hi & 255] << 3);
@@ -251,6 +250,7 @@ template <bool encrypt>
     const std::uint64_t x = settle(a ^ b) ^ settle(c ^ d);
     wl = widen(rotl(static_cast<std::uint32_t>(x >> 32), 1));
     wr = widen(rotl(static_cast<std::uint32_t>(x), 1));
+#endif
 }
 
 // IP^-1 from the wide halves after the last round (l holding L16, r R16) to
@@ -263,8 +263,7 @@ template <bool encrypt>
     final_permutation(l, r);
     hi = r;
     lo = l;
-    return;
-#endif
+#else
     const auto &h = fp_spread;
     const std::uint32_t r = rotl(static_cast<std::uint32_t>(wr), 3),
                         l = rotl(static_cast<std::uint32_t>(wl), 3);
@@ -275,6 +274,7 @@ template <bool encrypt>
     const std::uint64_t x = settle(a ^ b) ^ settle(c ^ d);
     hi = static_cast<std::uint32_t>(x >> 32);
     lo = static_cast<std::uint32_t>(x);
+#endif
 }
 
 // The same on plain halves, for callers that keep them so.

@@ -173,10 +173,8 @@ bool make_temp(OutputFile &out) {
 }
 
 void sync_directory_of(const std::string &path) {
-    std::string dir = directory_of(path);
-    if (dir.empty())
-        dir = ".";
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string dir = directory_of(path);
+    const int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd); // the rename is done either way; this only hastens it to disk
         close(fd);
