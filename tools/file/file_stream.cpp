@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "bulk.hpp"
+#include "pipeline.hpp"
 #include "three_key_ede.hpp"
 
 namespace velkfile {
@@ -92,6 +93,9 @@ StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
                             std::size_t capacity, const unsigned char key[24],
                             const unsigned char vector[8], int mode) {
     Cipher cipher = make_cipher(key, vector, mode);
+    if (StreamResult r; threaded_stream(Direction::encrypt, mode, in, out, cipher.ks1, cipher.ks2,
+                                        cipher.ks3, cipher.chain, r))
+        return r;
     // Plaintext bytes in the last block; stays 8 when the length is a
     // multiple of 8, the empty plaintext included.
     int count = 8;
@@ -124,6 +128,9 @@ StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
                             std::size_t capacity, const unsigned char key[24],
                             const unsigned char vector[8], int mode) {
     Cipher cipher = make_cipher(key, vector, mode);
+    if (StreamResult r; threaded_stream(Direction::decrypt, mode, in, out, cipher.ks1, cipher.ks2,
+                                        cipher.ks3, cipher.chain, r))
+        return r;
     // Bytes at the start of the buffer kept back from the previous read.
     std::size_t held = 0;
     for (;;) {
