@@ -10,6 +10,13 @@
 
 #include "file_test_support.hpp"
 
+namespace velkfile {
+// Names the plan in test listings.
+void PrintTo(const ThreadPlan &plan, std::ostream *os) {
+    *os << plan.workers << " workers, slots of " << plan.slot_bytes << " bytes";
+}
+} // namespace velkfile
+
 namespace {
 
 using namespace velkfile;
