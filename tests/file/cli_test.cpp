@@ -312,9 +312,9 @@ TEST(Cli, ThreadsChangeNoOutputAndNoError) {
             SCOPED_TRACE(mode + " " + env);
             ASSERT_EQ(velkfile_run(dir, {"-m", mode, "plain", "out"}, env).status, 0);
             EXPECT_EQ(read_file(dir / "out"), enc);
-            ASSERT_EQ(velkfile_run(dir, {"-m", mode, "/dev/stdin", "out"}, "cat plain | " + env)
-                          .status,
-                      0);
+            ASSERT_EQ(
+                velkfile_run(dir, {"-m", mode, "/dev/stdin", "out"}, "cat plain | " + env).status,
+                0);
             EXPECT_EQ(read_file(dir / "out"), enc);
             ASSERT_EQ(velkfile_run(dir, {"-d", "-m", mode, "enc", "out"}, env).status, 0);
             EXPECT_EQ(read_file(dir / "out"), plain);

@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "file_stream.hpp"
-#include "pipeline.hpp"
 #include "libcrypto_oracle.hpp"
+#include "pipeline.hpp"
 #include "three_key_ede.hpp"
 #include "velk_test.hpp"
 

@@ -286,14 +286,14 @@ TEST(ThreadedStream, SameBytesForOneTwoAndEightWorkers) {
                     PipeLike pipe;
                     pipe.piece = 1000;
                     pipe.data = plain;
-                    ASSERT_EQ(stream_pipe(Direction::encrypt, pipe, out, distinct_key, iv, mode)
-                                  .status,
-                              StreamResult::ok);
+                    ASSERT_EQ(
+                        stream_pipe(Direction::encrypt, pipe, out, distinct_key, iv, mode).status,
+                        StreamResult::ok);
                     ASSERT_EQ(out, enc) << workers << " workers, pipe";
                     pipe.data = enc;
-                    ASSERT_EQ(stream_pipe(Direction::decrypt, pipe, out, distinct_key, iv, mode)
-                                  .status,
-                              StreamResult::ok);
+                    ASSERT_EQ(
+                        stream_pipe(Direction::decrypt, pipe, out, distinct_key, iv, mode).status,
+                        StreamResult::ok);
                     ASSERT_EQ(out, plain) << workers << " workers, pipe";
                 }
             }
@@ -313,7 +313,9 @@ TEST(ThreadedStream, FailuresMatchTheOneThreadStream) {
         Direction direction;
         std::size_t read_fails_at; // SIZE_MAX: never
         std::size_t write_fails_at;
-        int tail; // decryption: 1 keeps the file whole, -1 drops its last byte, others replace the count byte
+        // Decryption: 1 keeps the file whole, -1 drops its last byte, any
+        // other value replaces the count byte.
+        int tail;
     };
     for (std::size_t slot : {std::size_t{24}, std::size_t{1032}}) {
         const std::size_t n = SIZE_MAX;
@@ -376,9 +378,9 @@ TEST(ThreadedStream, WorkersFollowTheAffinityMaskAndTheLimit) {
         const char *text;
         unsigned limit;
     } limits[] = {
-        {"1", 1},   {"2", 2},  {"08", 8},  {"64", 64}, {"99999999999999999999999", max_workers + 1},
-        {"", 0},    {"0", 0},  {"-2", 0},  {"+2", 0},  {" 2", 0},
-        {"2 ", 0},  {"2x", 0}, {"0x4", 0}, {"two", 0},
+        {"1", 1},  {"2", 2},  {"08", 8},  {"64", 64}, {"99999999999999999999999", max_workers + 1},
+        {"", 0},   {"0", 0},  {"-2", 0},  {"+2", 0},  {" 2", 0},
+        {"2 ", 0}, {"2x", 0}, {"0x4", 0}, {"two", 0},
     };
     for (const auto &l : limits)
         EXPECT_EQ(parse_thread_limit(l.text), l.limit) << '"' << l.text << '"';

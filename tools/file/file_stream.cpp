@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 
 #include "bulk.hpp"
-#include "pipeline.hpp"
 #include "three_key_ede.hpp"
+#include "pipeline.hpp"
 
 namespace velkfile {
 

@@ -42,7 +42,9 @@ unsigned available_workers() {
         cpus = CPU_COUNT(&set);
     else // more CPUs than a cpu_set_t holds: the online count will do
         cpus = sysconf(_SC_NPROCESSORS_ONLN);
-    unsigned workers = cpus < 1 ? 1u : cpus > max_workers ? max_workers : static_cast<unsigned>(cpus);
+    unsigned workers = cpus < 1             ? 1u
+                       : cpus > max_workers ? max_workers
+                                            : static_cast<unsigned>(cpus);
     if (const unsigned limit = parse_thread_limit(std::getenv("VELKFILE_THREADS"));
         limit != 0 && limit < workers)
         workers = limit;
@@ -194,7 +196,8 @@ bool read_plain_slot(std::FILE *in, Slot &s, std::size_t capacity, ReaderState &
 // the slot is decrypted in place.
 bool read_cipher_slot(std::FILE *in, Slot &s, std::size_t capacity, ReaderState &r) {
     std::memcpy(s.data, r.held, r.held_bytes);
-    const std::size_t n = r.held_bytes + read_full(in, s.data + r.held_bytes, capacity - r.held_bytes);
+    const std::size_t n =
+        r.held_bytes + read_full(in, s.data + r.held_bytes, capacity - r.held_bytes);
     if (std::ferror(in)) {
         r.end = read_failure();
         r.over = true;
@@ -294,7 +297,8 @@ bool threaded_stream(Direction direction, int mode, std::FILE *in, std::FILE *ou
     if (workers < 2)
         return false;
     const std::size_t slot_count = slots_per_worker * workers;
-    std::size_t slot_bytes = thread_plan.slot_bytes != 0 ? thread_plan.slot_bytes : default_slot_bytes;
+    std::size_t slot_bytes =
+        thread_plan.slot_bytes != 0 ? thread_plan.slot_bytes : default_slot_bytes;
     if (slot_bytes * slot_count > max_ring_bytes)
         slot_bytes = max_ring_bytes / slot_count / 8 * 8;
 
