@@ -116,8 +116,9 @@ struct PipeLike {
                 errno = EIO;
                 return -1;
             }
-            std::size_t n = std::min({size, p.piece, p.data.size() - p.at, p.fail_at - p.at});
-            std::memcpy(buf, p.data.data() + p.at, n);
+            const std::size_t n = std::min({size, p.piece, p.data.size() - p.at, p.fail_at - p.at});
+            if (n != 0)
+                std::memcpy(buf, p.data.data() + p.at, n);
             p.at += n;
             return static_cast<ssize_t>(n);
         };

@@ -5,9 +5,10 @@
 // chain input of each slot is the cipher block before it, known when it is
 // read. CBC encryption stays on the calling thread.
 //
-// The bytes written are exactly those of the one-thread streams, and so are
-// the results: a malformed tail or a read error is reported after every
-// earlier slot has been written, a write error stops everything at once.
+// The output and the result are those of the one-thread streams with a
+// buffer of one slot: a malformed tail or a read error is reported after
+// every earlier slot has been written and nothing of the failed read; a
+// write error stops everything at once.
 // Memory is a fixed ring of slots, a few per worker, whatever the input size.
 #pragma once
 
