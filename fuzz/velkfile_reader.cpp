@@ -4,7 +4,8 @@
 // gets, and never write beyond what it decrypted. The same bytes, taken as a
 // plaintext, must survive the writer and the reader unchanged.
 //
-// Input layout: one control byte (bit 0: CBC; bits 1-3: buffer size), then
+// Input layout: one control byte (bit 0: CBC; bits 1-3: buffer size; bits
+// 4-5: one thread, or 2, 3 or 8 workers with slots of the buffer size), then
 // the bytes of the file.
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "file_stream.hpp"
+#include "pipeline.hpp"
 
 namespace {
 
@@ -79,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     const int mode = data[0] & 1 ? velkfile::mode_cbc : velkfile::mode_ecb;
     std::vector<unsigned char> buffer(capacities[(data[0] >> 1) & 7]);
+    constexpr unsigned workers[4] = {1, 2, 3, 8};
+    velkfile::thread_plan = velkfile::ThreadPlan{workers[(data[0] >> 4) & 3], buffer.size()};
     const unsigned char *file = data + 1;
     const std::size_t n = size - 1;
 

@@ -688,4 +688,68 @@ TEST(Cli, ProgressShowsOnlyOnATerminal) {
     EXPECT_EQ(read_file(dir / "plain.enc").size(), 131073u);
 }
 
+// The worker count changes no byte of any output and no error: with one
+// thread, with the two the machine may give, with more asked for than it
+// has, and on one CPU; from a file and from a pipe, for inputs of a few of
+// the program's slots.
+TEST(Cli, ThreadsChangeNoOutputAndNoError) {
+    ScratchDir dir;
+    Random rng(36);
+    const Bytes plain = rng.bytes(3 * default_slot_bytes + 5);
+    write_file(dir / "plain", plain);
+    std::vector<std::string> envs = {"VELKFILE_THREADS=1", "VELKFILE_THREADS=2",
+                                     "VELKFILE_THREADS=8", "VELKFILE_THREADS=junk"};
+    if (std::system("taskset -c 0 true >/dev/null 2>&1") == 0)
+        envs.push_back("taskset -c 0");
+    for (const std::string mode : {"ecb", "cbc"}) {
+        const Bytes enc =
+            encrypt_bytes(plain, default_key, default_value, mode == "cbc" ? mode_cbc : mode_ecb);
+        write_file(dir / "enc", enc);
+        for (const std::string &env : envs) {
+            SCOPED_TRACE(mode + " " + env);
+            ASSERT_EQ(velkfile_run(dir, {"-m", mode, "plain", "out"}, env).status, 0);
+            EXPECT_EQ(read_file(dir / "out"), enc);
+            ASSERT_EQ(
+                velkfile_run(dir, {"-m", mode, "/dev/stdin", "out"}, "cat plain | " + env).status,
+                0);
+            EXPECT_EQ(read_file(dir / "out"), enc);
+            ASSERT_EQ(velkfile_run(dir, {"-d", "-m", mode, "enc", "out"}, env).status, 0);
+            EXPECT_EQ(read_file(dir / "out"), plain);
+            ASSERT_EQ(velkfile_run(dir, {"-d", "-m", mode, "/dev/stdin", "out"}, "cat enc | " + env)
+                          .status,
+                      0);
+            EXPECT_EQ(read_file(dir / "out"), plain);
+        }
+    }
+
+    // Failures on workers: a full device, and a malformed tail several
+    // slots into a pipe, found at its end after the earlier slots.
+    const std::string env = "VELKFILE_THREADS=2";
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"plain", "/dev/full"}, {"-d", "enc", "/dev/full"}}) {
+        if (!fs::exists("/dev/full"))
+            break;
+        const Outcome r = velkfile_run(dir, args, env);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "Error in write !\n");
+    }
+    for (const int last : {-1, 0, 9}) {
+        Bytes bad = encrypt_bytes(plain, default_key, default_value, mode_cbc);
+        if (last < 0)
+            bad.pop_back();
+        else
+            bad.back() = static_cast<unsigned char>(last);
+        write_file(dir / "bad", bad);
+        const Outcome r =
+            velkfile_run(dir, {"-d", "-m", "cbc", "/dev/stdin", "out"}, "cat bad | " + env);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind("/dev/stdin: not a velkfile encrypted file", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("out: left incomplete"), std::string::npos) << r.err;
+        const Bytes out = read_file(dir / "out");
+        EXPECT_GE(out.size(), 2 * default_slot_bytes);
+        EXPECT_LT(out.size(), plain.size());
+        EXPECT_TRUE(std::equal(out.begin(), out.end(), plain.begin())) << last;
+    }
+}
+
 } // namespace

@@ -2,7 +2,10 @@
 // whole-file encryption in memory, and scratch directories.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +18,7 @@
 
 #include "file_stream.hpp"
 #include "libcrypto_oracle.hpp"
+#include "pipeline.hpp"
 #include "three_key_ede.hpp"
 #include "velk_test.hpp"
 
@@ -81,6 +85,73 @@ inline StreamResult stream(Direction direction, const Bytes &data, Bytes &result
     result = slurp(out);
     std::fclose(in);
     std::fclose(out);
+    return r;
+}
+
+// Sets the thread plan for a scope and restores the default after it.
+struct PlanScope {
+    explicit PlanScope(unsigned workers, std::size_t slot_bytes = 0) {
+        thread_plan = ThreadPlan{workers, slot_bytes};
+    }
+    ~PlanScope() { thread_plan = ThreadPlan{}; }
+    PlanScope(const PlanScope &) = delete;
+    PlanScope &operator=(const PlanScope &) = delete;
+};
+
+// A stream over memory that is no regular file, as a pipe is: each read
+// gives at most `piece` bytes, and reading fails with EIO once `fail_at`
+// bytes have been read. Writes go to `data` and fail with ENOSPC beyond
+// `fail_at` bytes.
+struct PipeLike {
+    Bytes data;
+    std::size_t at = 0;
+    std::size_t piece = 4096;
+    std::size_t fail_at = SIZE_MAX;
+
+    std::FILE *open(const char *how) {
+        cookie_io_functions_t io{};
+        io.read = [](void *c, char *buf, std::size_t size) -> ssize_t {
+            auto &p = *static_cast<PipeLike *>(c);
+            if (p.at >= p.fail_at) {
+                errno = EIO;
+                return -1;
+            }
+            const std::size_t n = std::min({size, p.piece, p.data.size() - p.at, p.fail_at - p.at});
+            if (n != 0)
+                std::memcpy(buf, p.data.data() + p.at, n);
+            p.at += n;
+            return static_cast<ssize_t>(n);
+        };
+        io.write = [](void *c, const char *buf, std::size_t size) -> ssize_t {
+            auto &p = *static_cast<PipeLike *>(c);
+            if (p.data.size() + size > p.fail_at) {
+                errno = ENOSPC;
+                return -1;
+            }
+            p.data.insert(p.data.end(), buf, buf + size);
+            return static_cast<ssize_t>(size);
+        };
+        return fopencookie(this, how, io);
+    }
+};
+
+// Streams `in` (a pipe-like source that may fail) into a sink that fails
+// beyond `out_limit` bytes; `result` gets what reached the sink.
+inline StreamResult stream_pipe(Direction direction, PipeLike in, Bytes &result, const Key &key,
+                                const Block &iv, int mode, std::size_t capacity = chunk_bytes,
+                                std::size_t out_limit = SIZE_MAX) {
+    PipeLike sink;
+    sink.fail_at = out_limit;
+    std::FILE *f_in = in.open("rb");
+    std::FILE *f_out = sink.open("wb");
+    Bytes buffer(capacity);
+    const StreamResult r =
+        direction == Direction::encrypt
+            ? encrypt_stream(f_in, f_out, buffer.data(), capacity, key.data(), iv.data(), mode)
+            : decrypt_stream(f_in, f_out, buffer.data(), capacity, key.data(), iv.data(), mode);
+    std::fclose(f_in);
+    std::fclose(f_out);
+    result = sink.data;
     return r;
 }
 

@@ -1,11 +1,23 @@
 // The file format and its streaming, in process: round trips around every
 // multiple of the read size, the blocks against libcrypto, the chain across
-// reads, and the reader's refusal of anything that is not a velkfile file.
+// reads, and the reader's refusal of anything that is not a velkfile file;
+// each on one thread and on workers with slots small enough that every input
+// crosses many of them. Then the threaded streams against the one-thread
+// ones: the same bytes and the same failures for any number of workers.
 #include <vector>
+
+#include <sched.h>
 
 #include "file_test_support.hpp"
 #include "key_text.hpp"
 #include "progress.hpp"
+
+namespace velkfile {
+// Names the plan in test listings.
+void PrintTo(const ThreadPlan &plan, std::ostream *os) {
+    *os << plan.workers << " workers, slots of " << plan.slot_bytes << " bytes";
+}
+} // namespace velkfile
 
 namespace {
 
@@ -29,6 +41,22 @@ const Key two_key = [] {
 }();
 const Block iv = velk::test::block_from_hex("1f2e3d4c5b6a7988");
 
+// Every stream test runs under each plan: one thread; two workers with
+// slots of 33 blocks; eight workers with slots just over one batch of
+// the many-block path.
+class Stream : public ::testing::TestWithParam<ThreadPlan> {
+  protected:
+    void SetUp() override { thread_plan = GetParam(); }
+    void TearDown() override { thread_plan = ThreadPlan{}; }
+};
+
+INSTANTIATE_TEST_SUITE_P(Plans, Stream,
+                         ::testing::Values(ThreadPlan{1, 0}, ThreadPlan{2, 264},
+                                           ThreadPlan{8, 2048 + 8}),
+                         [](const ::testing::TestParamInfo<ThreadPlan> &info) {
+                             return std::to_string(info.param.workers) + "_workers";
+                         });
+
 std::vector<std::size_t> boundary_sizes() {
     std::vector<std::size_t> sizes;
     for (std::size_t n = 0; n <= 17; ++n)
@@ -42,7 +70,7 @@ std::vector<std::size_t> boundary_sizes() {
     return sizes;
 }
 
-TEST(Stream, RoundTripsAtEveryBoundaryWithZeroFill) {
+TEST_P(Stream, RoundTripsAtEveryBoundaryWithZeroFill) {
     Random rng(22);
     for (const Key *key : {&distinct_key, &two_key}) {
         for (int mode : {mode_ecb, mode_cbc}) {
@@ -81,7 +109,7 @@ TEST(Stream, RoundTripsAtEveryBoundaryWithZeroFill) {
 // The body of a file is plain three-key EDE triple DES of the zero-filled
 // plaintext, so any standard implementation reads it; over several reads in
 // CBC mode this also proves the chain is carried from read to read.
-TEST(Stream, BodyIsLibcryptoEde3OfTheZeroFilledPlaintext) {
+TEST_P(Stream, BodyIsLibcryptoEde3OfTheZeroFilledPlaintext) {
     VELK_REQUIRE_LIBCRYPTO();
 #ifdef VELK_HAVE_LIBCRYPTO
     Random rng(23);
@@ -99,7 +127,7 @@ TEST(Stream, BodyIsLibcryptoEde3OfTheZeroFilledPlaintext) {
 #endif
 }
 
-TEST(Stream, CbcChainCrossesTheReadBoundaryAndTheVectorOnlyTouchesTheFirstBlock) {
+TEST_P(Stream, CbcChainCrossesTheReadBoundaryAndTheVectorOnlyTouchesTheFirstBlock) {
     Random rng(24);
     const Bytes plain = rng.bytes(2 * chunk_bytes + 11);
     const Bytes enc = encrypt_bytes(plain, distinct_key, iv, mode_cbc);
@@ -124,7 +152,7 @@ TEST(Stream, CbcChainCrossesTheReadBoundaryAndTheVectorOnlyTouchesTheFirstBlock)
 
 // The hold-back reader must not depend on where reads end: any buffer size
 // gives the same bytes, and the writer's output does not depend on it either.
-TEST(Stream, ResultsDoNotDependOnTheBufferSize) {
+TEST_P(Stream, ResultsDoNotDependOnTheBufferSize) {
     Random rng(25);
     for (int mode : {mode_ecb, mode_cbc}) {
         for (std::size_t size : {0, 1, 7, 8, 9, 15, 16, 17, 23, 24, 25, 100, 1000}) {
@@ -150,7 +178,7 @@ TEST(Stream, ResultsDoNotDependOnTheBufferSize) {
 // and read another, is refused before anything is read or written: capacity
 // 8 used to make the reader loop for ever, 12 made the writer's zero fill
 // run past the buffer, and 0 lost the whole input.
-TEST(Stream, RefusesAnUnusableBufferBeforeReadingOrWriting) {
+TEST(StreamLimits, RefusesAnUnusableBufferBeforeReadingOrWriting) {
     const struct {
         std::size_t capacity;
         bool usable;
@@ -188,7 +216,7 @@ TEST(Stream, RefusesAnUnusableBufferBeforeReadingOrWriting) {
     }
 }
 
-TEST(Stream, EmptyInputsAndTheLoneCountByte) {
+TEST_P(Stream, EmptyInputsAndTheLoneCountByte) {
     Bytes out;
     EXPECT_EQ(encrypt_bytes({}, distinct_key, iv, mode_cbc), Bytes{8});
     EXPECT_EQ(stream(Direction::decrypt, {}, out, distinct_key, iv, mode_ecb).status,
@@ -203,7 +231,7 @@ TEST(Stream, EmptyInputsAndTheLoneCountByte) {
 
 // Nothing the reader writes may come from beyond the decrypted bytes: a
 // refused input writes at most the blocks before its last read.
-TEST(Stream, ReaderRefusesMalformedInput) {
+TEST_P(Stream, ReaderRefusesMalformedInput) {
     Random rng(26);
     struct Case {
         std::size_t size;
@@ -253,16 +281,19 @@ TEST(Stream, ReaderRefusesMalformedInput) {
     std::fclose(f);
 }
 
-// The progress hook hears of every byte written, whatever the buffer size,
-// and does not change the output.
-TEST(Stream, ProgressHookCountsEveryByteWritten) {
+// The progress hook hears of every byte written, whatever the buffer size
+// and the number of workers, and does not change the output.
+TEST_P(Stream, ProgressHookCountsEveryByteWritten) {
     Random rng(23);
     for (std::size_t size : {std::size_t{0}, std::size_t{7}, chunk_bytes, 3 * chunk_bytes + 5}) {
         const Bytes plain = rng.bytes(size);
-        for (Direction direction : {Direction::encrypt, Direction::decrypt}) {
+        for (const auto &[direction, mode] : {std::pair{Direction::encrypt, mode_ecb},
+                                              std::pair{Direction::decrypt, mode_ecb},
+                                              std::pair{Direction::encrypt, mode_cbc},
+                                              std::pair{Direction::decrypt, mode_cbc}}) {
             const Bytes data = direction == Direction::encrypt
                                    ? plain
-                                   : encrypt_bytes(plain, distinct_key, iv, mode_cbc);
+                                   : encrypt_bytes(plain, distinct_key, iv, mode);
             std::size_t heard = 0;
             const ProgressHook hook{[](void *c, std::size_t n) { *static_cast<std::size_t *>(c) += n; },
                                     &heard};
@@ -272,9 +303,9 @@ TEST(Stream, ProgressHookCountsEveryByteWritten) {
             const StreamResult r =
                 direction == Direction::encrypt
                     ? encrypt_stream(in, out, buffer.data(), 1024, distinct_key.data(), iv.data(),
-                                     mode_cbc, &hook)
+                                     mode, &hook)
                     : decrypt_stream(in, out, buffer.data(), 1024, distinct_key.data(), iv.data(),
-                                     mode_cbc, &hook);
+                                     mode, &hook);
             ASSERT_EQ(r.status, StreamResult::ok);
             const Bytes written = slurp(out);
             // The writer's count byte comes after the last buffer.
@@ -288,7 +319,71 @@ TEST(Stream, ProgressHookCountsEveryByteWritten) {
     }
 }
 
-TEST(Stream, ProgressLineText) {
+// Plaintext sizes whose files land on each side of the slot boundaries
+// near `at`: the count byte alone in a read, a full last read, a short one.
+void add_sizes_around(std::vector<std::size_t> &sizes, std::size_t at) {
+    for (long d : {-17L, -9L, -8L, -1L, 0L, 1L, 8L, 9L, 17L})
+        if (static_cast<long>(at) + d >= 0)
+            sizes.push_back(static_cast<std::size_t>(static_cast<long>(at) + d));
+}
+
+// Every worker count gives the one-thread bytes, from a regular file and
+// from a pipe, around slot boundaries, the many-block batch (a slot of 129
+// blocks) and the end of the ring (three slots per worker).
+TEST(ThreadedStream, SameBytesForOneTwoAndEightWorkers) {
+    Random rng(41);
+    for (std::size_t slot : {std::size_t{16}, std::size_t{1032}, default_slot_bytes}) {
+        std::vector<std::size_t> sizes = {0, 1, 7, 8, 9};
+        if (slot == default_slot_bytes) {
+            // The program's own slots, lightly: one slot, the count byte
+            // alone in the next read, a block into the next slot.
+            sizes.insert(sizes.end(), {slot - 8, slot, slot + 9});
+        } else {
+            for (std::size_t k = 1; k <= 3; ++k)
+                add_sizes_around(sizes, k * slot);
+            for (std::size_t workers : {2, 8})
+                add_sizes_around(sizes, slots_per_worker * workers * slot);
+        }
+        for (int mode : {mode_ecb, mode_cbc}) {
+            for (std::size_t size : sizes) {
+                SCOPED_TRACE("slot " + std::to_string(slot) + " mode " + std::to_string(mode) +
+                             " size " + std::to_string(size));
+                const Bytes plain = rng.bytes(size);
+                Bytes enc;
+                {
+                    PlanScope serial(1);
+                    ASSERT_EQ(stream(Direction::encrypt, plain, enc, distinct_key, iv, mode).status,
+                              StreamResult::ok);
+                }
+                for (unsigned workers : {1u, 2u, 8u}) {
+                    PlanScope plan(workers, slot);
+                    Bytes out;
+                    ASSERT_EQ(stream(Direction::encrypt, plain, out, distinct_key, iv, mode).status,
+                              StreamResult::ok);
+                    ASSERT_EQ(out, enc) << workers << " workers, file";
+                    ASSERT_EQ(stream(Direction::decrypt, enc, out, distinct_key, iv, mode).status,
+                              StreamResult::ok);
+                    ASSERT_EQ(out, plain) << workers << " workers, file";
+                    // A pipe delivers odd pieces, never whole slots at once.
+                    PipeLike pipe;
+                    pipe.piece = 1000;
+                    pipe.data = plain;
+                    ASSERT_EQ(
+                        stream_pipe(Direction::encrypt, pipe, out, distinct_key, iv, mode).status,
+                        StreamResult::ok);
+                    ASSERT_EQ(out, enc) << workers << " workers, pipe";
+                    pipe.data = enc;
+                    ASSERT_EQ(
+                        stream_pipe(Direction::decrypt, pipe, out, distinct_key, iv, mode).status,
+                        StreamResult::ok);
+                    ASSERT_EQ(out, plain) << workers << " workers, pipe";
+                }
+            }
+        }
+    }
+}
+
+TEST(Progress, LineText) {
     struct Case {
         unsigned long long done, total;
         double seconds;
@@ -317,6 +412,123 @@ TEST(KeyText, HexDigitsDecodeToBytesAndRefusalsClear) {
     EXPECT_EQ(error, "-V: character 14 is not a hex digit");
     EXPECT_FALSE(parse_hex_value("-V", "001122334455667", v, 8, error));
     EXPECT_EQ(Bytes(v, v + 8), Bytes(8, 0));
+}
+
+// A read error, a write error or a malformed tail at any point: the threaded
+// stream reports what the one-thread stream reports, after writing exactly
+// the bytes it writes (the earlier slots, nothing of the failed one), and
+// returns rather than hangs. The one-thread stream reads as much per read
+// as a slot holds, so the bytes must match exactly.
+TEST(ThreadedStream, FailuresMatchTheOneThreadStream) {
+    Random rng(42);
+    struct Case {
+        const char *what;
+        Direction direction;
+        std::size_t read_fails_at; // SIZE_MAX: never
+        std::size_t write_fails_at;
+        // Decryption: 1 keeps the file whole, -1 drops its last byte, any
+        // other value replaces the count byte.
+        int tail;
+    };
+    for (std::size_t slot : {std::size_t{24}, std::size_t{1032}}) {
+        const std::size_t n = SIZE_MAX;
+        const Case cases[] = {
+            {"read at 0", Direction::encrypt, 0, n, 0},
+            {"read in slot 1", Direction::encrypt, slot / 2, n, 0},
+            {"read at slot 2", Direction::encrypt, slot, n, 0},
+            {"read late", Direction::encrypt, 9 * slot + 5, n, 0},
+            {"read at 0", Direction::decrypt, 0, n, 1},
+            {"read after hold", Direction::decrypt, slot + 3, n, 1},
+            {"read late", Direction::decrypt, 9 * slot, n, 1},
+            {"write at 0", Direction::encrypt, n, 0, 0},
+            {"write mid", Direction::encrypt, n, 3 * slot + 1, 0},
+            {"write late", Direction::encrypt, n, 11 * slot, 0},
+            {"count byte", Direction::encrypt, n, 12 * slot, 0},
+            {"write at 0", Direction::decrypt, n, 0, 1},
+            {"write late", Direction::decrypt, n, 10 * slot, 1},
+            {"short tail", Direction::decrypt, n, n, -1},
+            {"count 0", Direction::decrypt, n, n, 0},
+            {"count 9", Direction::decrypt, n, n, 9},
+        };
+        for (int mode : {mode_ecb, mode_cbc}) {
+            for (const Case &c : cases) {
+                SCOPED_TRACE(std::string(c.what) + ", slot " + std::to_string(slot) + " mode " +
+                             std::to_string(mode));
+                PipeLike in;
+                in.data = rng.bytes(12 * slot);
+                if (c.direction == Direction::decrypt) {
+                    in.data = encrypt_bytes(in.data, distinct_key, iv, mode);
+                    if (c.tail < 0)
+                        in.data.pop_back();
+                    else if (c.tail != 1)
+                        in.data.back() = static_cast<unsigned char>(c.tail);
+                }
+                in.piece = 1000;
+                in.fail_at = c.read_fails_at;
+                Bytes want, got;
+                StreamResult want_r, got_r;
+                {
+                    PlanScope serial(1);
+                    want_r = stream_pipe(c.direction, in, want, distinct_key, iv, mode, slot,
+                                         c.write_fails_at);
+                }
+                ASSERT_NE(want_r.status, StreamResult::ok);
+                for (unsigned workers : {2u, 8u}) {
+                    PlanScope plan(workers, slot);
+                    got_r = stream_pipe(c.direction, in, got, distinct_key, iv, mode, slot,
+                                        c.write_fails_at);
+                    EXPECT_EQ(got_r.status, want_r.status) << workers << " workers";
+                    EXPECT_EQ(got_r.detail, want_r.detail) << workers << " workers";
+                    EXPECT_EQ(got, want) << workers << " workers";
+                }
+            }
+        }
+    }
+}
+
+TEST(ThreadedStream, WorkersFollowTheAffinityMaskAndTheLimit) {
+    const struct {
+        const char *text;
+        unsigned limit;
+    } limits[] = {
+        {"1", 1},  {"2", 2},  {"08", 8},  {"64", 64}, {"99999999999999999999999", max_workers + 1},
+        {"", 0},   {"0", 0},  {"-2", 0},  {"+2", 0},  {" 2", 0},
+        {"2 ", 0}, {"2x", 0}, {"0x4", 0}, {"two", 0},
+    };
+    for (const auto &l : limits)
+        EXPECT_EQ(parse_thread_limit(l.text), l.limit) << '"' << l.text << '"';
+    EXPECT_EQ(parse_thread_limit(nullptr), 0u);
+
+    cpu_set_t mask;
+    ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);
+    const auto cpus = static_cast<unsigned>(CPU_COUNT(&mask));
+    const char *saved = std::getenv("VELKFILE_THREADS");
+    const std::string saved_text = saved != nullptr ? saved : "";
+    unsetenv("VELKFILE_THREADS");
+    EXPECT_EQ(available_workers(), std::min(cpus, max_workers));
+    for (const char *junk : {"0", "junk", ""}) {
+        setenv("VELKFILE_THREADS", junk, 1);
+        EXPECT_EQ(available_workers(), std::min(cpus, max_workers)) << junk;
+    }
+    setenv("VELKFILE_THREADS", "1", 1);
+    EXPECT_EQ(available_workers(), 1u);
+    setenv("VELKFILE_THREADS", "1000", 1); // a limit, never a demand
+    EXPECT_EQ(available_workers(), std::min(cpus, max_workers));
+    unsetenv("VELKFILE_THREADS");
+
+    // One CPU in the mask, as `taskset -c 0` leaves it: one worker.
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &mask)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    EXPECT_EQ(available_workers(), 1u);
+    ASSERT_EQ(sched_setaffinity(0, sizeof mask, &mask), 0);
+    if (saved != nullptr)
+        setenv("VELKFILE_THREADS", saved_text.c_str(), 1);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include "output_file.hpp"
 #include "progress.hpp"
 #include "three_key_ede.hpp"
+#include "pipeline.hpp"
 #include "wipe.hpp"
 
 namespace velkfile {
@@ -112,6 +113,9 @@ StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
     if (!usable_capacity(capacity))
         return failure(StreamResult::bad_capacity);
     Cipher cipher = make_cipher(key, vector, mode);
+    if (StreamResult r; threaded_stream(Direction::encrypt, mode, in, out, cipher.ks1, cipher.ks2,
+                                        cipher.ks3, cipher.chain, progress, r))
+        return r;
     // Plaintext bytes in the last block; stays 8 when the length is a
     // multiple of 8, the empty plaintext included.
     int count = 8;
@@ -149,6 +153,9 @@ StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
     if (!usable_capacity(capacity))
         return failure(StreamResult::bad_capacity);
     Cipher cipher = make_cipher(key, vector, mode);
+    if (StreamResult r; threaded_stream(Direction::decrypt, mode, in, out, cipher.ks1, cipher.ks2,
+                                        cipher.ks3, cipher.chain, progress, r))
+        return r;
     // Bytes at the start of the buffer kept back from the previous read.
     std::size_t held = 0;
     for (;;) {

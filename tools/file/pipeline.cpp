@@ -1,0 +1,363 @@
+// The reader, the workers and the ordered writer of a threaded stream.
+//
+// Threads are plain POSIX threads: the program then needs the C library
+// alone, as it did with one thread.
+#include "pipeline.hpp"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "wipe.hpp"
+
+namespace velkfile {
+
+ThreadPlan thread_plan;
+
+unsigned parse_thread_limit(const char *text) {
+    if (text == nullptr || *text == '\0')
+        return 0;
+    unsigned long value = 0;
+    for (const char *p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9')
+            return 0;
+        value = value * 10 + static_cast<unsigned long>(*p - '0');
+        if (value > max_workers)
+            value = max_workers + 1; // saturate: no more than the cap is ever used
+    }
+    return static_cast<unsigned>(value);
+}
+
+unsigned available_workers() {
+    long cpus = 0;
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        cpus = CPU_COUNT(&set);
+    else // more CPUs than a cpu_set_t holds: the online count will do
+        cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    unsigned workers = cpus < 1             ? 1u
+                       : cpus > max_workers ? max_workers
+                                            : static_cast<unsigned>(cpus);
+    if (const unsigned limit = parse_thread_limit(std::getenv("VELKFILE_THREADS"));
+        limit != 0 && limit < workers)
+        workers = limit;
+    return workers;
+}
+
+namespace {
+
+// One slot of the ring. The reader fills `data`, sets what the worker must
+// process and what the writer must write, and for CBC decryption the cipher
+// block that precedes the slot.
+struct Slot {
+    unsigned char *data;
+    std::size_t length; // bytes to encrypt or decrypt in place, whole blocks
+    std::size_t keep;   // bytes of them to write
+    unsigned char chain[8];
+    bool done; // processed, waiting for the writer
+};
+
+struct Pipeline {
+    Direction direction;
+    int mode;
+    const std::uint32_t *ks1, *ks2, *ks3;
+
+    Slot *slots = nullptr;
+    std::size_t slot_count = 0;
+    std::size_t slot_bytes = 0;
+    unsigned char *ring = nullptr;
+
+    // Guarded by `lock`: jobs are numbered in input order; `published` of
+    // them have been read, `taken` handed to workers.
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t work = PTHREAD_COND_INITIALIZER; // a job or `stop` for the workers
+    pthread_cond_t done = PTHREAD_COND_INITIALIZER; // a finished job for the writer
+    std::uint64_t published = 0;
+    std::uint64_t taken = 0;
+    bool stop = false;
+
+    pthread_t threads[max_workers];
+    unsigned started = 0;
+
+    void process(Slot &s) {
+        process_blocks(direction, mode, s.data, s.length, ks1, ks2, ks3, s.chain);
+    }
+};
+
+void *worker_main(void *arg) {
+    Pipeline &p = *static_cast<Pipeline *>(arg);
+    pthread_mutex_lock(&p.lock);
+    for (;;) {
+        while (!p.stop && p.taken == p.published)
+            pthread_cond_wait(&p.work, &p.lock);
+        if (p.stop)
+            break;
+        Slot &s = p.slots[p.taken++ % p.slot_count];
+        pthread_mutex_unlock(&p.lock);
+        p.process(s);
+        pthread_mutex_lock(&p.lock);
+        s.done = true;
+        pthread_cond_signal(&p.done); // the writer is the only one waiting
+    }
+    pthread_mutex_unlock(&p.lock);
+    return nullptr;
+}
+
+// Starts up to `wanted` workers. They block every signal, so a handler the
+// program installs runs on the thread that owns the streams. Returns how
+// many started; with none, the reader processes each slot itself.
+unsigned start_workers(Pipeline &p, unsigned wanted) {
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    while (p.started < wanted &&
+           pthread_create(&p.threads[p.started], nullptr, worker_main, &p) == 0)
+        ++p.started;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return p.started;
+}
+
+// Lets the workers finish the job in hand and waits for them.
+void stop_workers(Pipeline &p) {
+    pthread_mutex_lock(&p.lock);
+    p.stop = true;
+    pthread_cond_broadcast(&p.work);
+    pthread_mutex_unlock(&p.lock);
+    for (unsigned i = 0; i < p.started; ++i)
+        pthread_join(p.threads[i], nullptr);
+    p.started = 0;
+}
+
+// Reads until `want` bytes are in or the input ends; a short count means the
+// end of the input or an error (ferror tells), also from a pipe that
+// delivers little at a time.
+std::size_t read_full(std::FILE *in, unsigned char *buf, std::size_t want) {
+    std::size_t got = 0;
+    errno = 0;
+    while (got < want) {
+        const std::size_t n = std::fread(buf + got, 1, want - got, in);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return got;
+}
+
+StreamResult read_failure() {
+    const int err = errno;
+    return StreamResult{StreamResult::read_failed, err != 0 ? err : EIO};
+}
+
+// What the reader knows between slots.
+struct ReaderState {
+    bool over = false;  // the input has ended, or reading it failed
+    StreamResult end{}; // why it is over, when not a clean end
+    int count = 8;      // encryption: plaintext bytes in the last block
+    unsigned char held[8];
+    std::size_t held_bytes = 0; // decryption: the block kept back from the last read
+    unsigned char chain[8];     // decryption: the cipher block before the next slot
+};
+
+// Fills `s` from the input; returns whether it holds a job. The rules are
+// those of the one-thread writer: a short read is the end, and a short last
+// block is zero-filled.
+bool read_plain_slot(std::FILE *in, Slot &s, std::size_t capacity, ReaderState &r) {
+    const std::size_t got = read_full(in, s.data, capacity);
+    if (std::ferror(in)) {
+        r.end = read_failure();
+        r.over = true;
+        return false;
+    }
+    if (got < capacity)
+        r.over = true;
+    if (got == 0)
+        return false;
+    std::size_t length = got;
+    if (const std::size_t rest = got % 8; rest != 0) {
+        std::memset(s.data + got, 0, 8 - rest);
+        length += 8 - rest;
+        r.count = static_cast<int>(rest);
+    }
+    s.length = s.keep = length;
+    return true;
+}
+
+// The rules of the one-thread reader: the last block of a full read is kept
+// back until the next read shows whether the count byte follows it alone;
+// the end of the input is checked for its size and count byte before any of
+// its last read is handed on. The chain input of the slot is taken before
+// the slot is decrypted in place.
+bool read_cipher_slot(std::FILE *in, Slot &s, std::size_t capacity, ReaderState &r) {
+    std::memcpy(s.data, r.held, r.held_bytes);
+    const std::size_t n =
+        r.held_bytes + read_full(in, s.data + r.held_bytes, capacity - r.held_bytes);
+    if (std::ferror(in)) {
+        r.end = read_failure();
+        r.over = true;
+        return false;
+    }
+    std::size_t body;
+    if (n == capacity) {
+        body = capacity - 8;
+        std::memcpy(r.held, s.data + body, 8);
+        r.held_bytes = 8;
+        s.keep = body;
+    } else {
+        r.over = true;
+        if (n == 0)
+            return false;
+        if (n % 8 != 1) {
+            r.end = StreamResult{StreamResult::bad_size, 0};
+            return false;
+        }
+        const int count = s.data[n - 1];
+        if (count < 1 || count > 8) {
+            r.end = StreamResult{StreamResult::bad_count, count};
+            return false;
+        }
+        body = n - 1;
+        if (body == 0) // the count byte alone: an empty plaintext
+            return false;
+        s.keep = body - 8 + static_cast<std::size_t>(count);
+    }
+    s.length = body;
+    std::memcpy(s.chain, r.chain, 8);
+    std::memcpy(r.chain, s.data + body - 8, 8);
+    return true;
+}
+
+// The one place where processed bytes leave the program.
+bool write_slot(std::FILE *out, const Slot &s, const ProgressHook *progress) {
+    if (std::fwrite(s.data, 1, s.keep, out) != s.keep)
+        return false;
+    if (progress != nullptr)
+        progress->written(progress->context, s.keep);
+    return true;
+}
+
+// Reads, hands out and writes until the input is over and every job is
+// written, or a write fails.
+StreamResult run_pipeline(Pipeline &p, std::FILE *in, std::FILE *out, unsigned workers,
+                          ReaderState &r, std::uint64_t &reads, const ProgressHook *progress) {
+    std::uint64_t written = 0;
+    for (;;) {
+        pthread_mutex_lock(&p.lock);
+        // Wait for the oldest job only when there is nothing to read either.
+        while (written < p.published && !p.slots[written % p.slot_count].done &&
+               (r.over || p.published - written == p.slot_count))
+            pthread_cond_wait(&p.done, &p.lock);
+        Slot *head = written < p.published ? &p.slots[written % p.slot_count] : nullptr;
+        const bool head_done = head != nullptr && head->done;
+        pthread_mutex_unlock(&p.lock);
+
+        if (head_done) {
+            if (!write_slot(out, *head, progress))
+                return StreamResult{StreamResult::write_failed, 0};
+            head->done = false; // no worker touches a slot between its job's turns
+            ++written;
+            continue;
+        }
+        if (r.over)
+            return r.end; // everything read has been written
+        Slot &s = p.slots[p.published % p.slot_count];
+        ++reads;
+        const bool job = p.direction == Direction::encrypt
+                             ? read_plain_slot(in, s, p.slot_bytes, r)
+                             : read_cipher_slot(in, s, p.slot_bytes, r);
+        if (!job)
+            continue;
+        // Threads start with the first slot that the input does not end in:
+        // an input of one slot is done here, without them.
+        if (p.started == 0 && !r.over && p.published == 0)
+            start_workers(p, workers);
+        if (p.started == 0) {
+            p.process(s);
+            s.done = true;
+        }
+        pthread_mutex_lock(&p.lock);
+        ++p.published;
+        pthread_cond_signal(&p.work);
+        pthread_mutex_unlock(&p.lock);
+    }
+}
+
+} // namespace
+
+bool threaded_stream(Direction direction, int mode, std::FILE *in, std::FILE *out,
+                     const des_subkeys ks1, const des_subkeys ks2, const des_subkeys ks3,
+                     const unsigned char chain[8], const ProgressHook *progress,
+                     StreamResult &result) {
+    if (direction == Direction::encrypt && mode == mode_cbc)
+        return false;
+    unsigned workers = thread_plan.workers != 0 ? thread_plan.workers : available_workers();
+    if (workers > max_workers)
+        workers = max_workers;
+    if (workers < 2)
+        return false;
+    const std::size_t slot_count = slots_per_worker * workers;
+    std::size_t slot_bytes =
+        thread_plan.slot_bytes != 0 ? thread_plan.slot_bytes : default_slot_bytes;
+    if (slot_bytes * slot_count > max_ring_bytes)
+        slot_bytes = max_ring_bytes / slot_count / 8 * 8;
+
+    // A regular file that fits in one slot gains nothing from threads.
+    struct stat st;
+    const int fd = fileno(in);
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        const off_t at = ftello(in);
+        if (at >= 0 && st.st_size - at <= static_cast<off_t>(slot_bytes))
+            return false;
+    }
+
+    Pipeline p;
+    p.direction = direction;
+    p.mode = mode;
+    p.ks1 = ks1;
+    p.ks2 = ks2;
+    p.ks3 = ks3;
+    p.slot_count = slot_count;
+    p.slot_bytes = slot_bytes;
+    p.ring = static_cast<unsigned char *>(std::malloc(slot_count * slot_bytes));
+    p.slots = static_cast<Slot *>(std::calloc(slot_count, sizeof(Slot)));
+    if (p.ring == nullptr || p.slots == nullptr) {
+        // Short of memory for the ring: the caller's one buffer still works.
+        std::free(p.ring);
+        std::free(p.slots);
+        return false;
+    }
+    for (std::size_t i = 0; i < slot_count; ++i)
+        p.slots[i].data = p.ring + i * slot_bytes;
+
+    ReaderState r;
+    std::memcpy(r.chain, chain, 8);
+    std::uint64_t reads = 0;
+    result = run_pipeline(p, in, out, workers, r, reads, progress);
+    stop_workers(p);
+    if (result.status == StreamResult::ok) {
+        if (direction == Direction::encrypt && std::fputc(r.count, out) == EOF)
+            result = StreamResult{StreamResult::write_failed, 0};
+        else if (std::fflush(out) != 0)
+            result = StreamResult{StreamResult::write_failed, 0};
+    }
+
+    // Only the slots that were read into hold anything to clear.
+    const std::uint64_t used = reads < slot_count ? reads : slot_count;
+    velk::secure_wipe(p.ring, static_cast<std::size_t>(used) * slot_bytes);
+    velk::secure_wipe(p.slots, slot_count * sizeof(Slot));
+    velk::secure_wipe(&r, sizeof r);
+    std::free(p.ring);
+    std::free(p.slots);
+    pthread_mutex_destroy(&p.lock);
+    pthread_cond_destroy(&p.work);
+    pthread_cond_destroy(&p.done);
+    return true;
+}
+
+} // namespace velkfile
