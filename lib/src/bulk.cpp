@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "block.hpp"
+#include "sbox_circuits.hpp"
 #include "tables.hpp"
 
 // The helpers below take and return 32-byte vectors by value. They are all
@@ -51,176 +53,36 @@ constexpr std::size_t mask_count = 48 * 48;
 
 // ---- S-boxes as circuits -------------------------------------------------
 //
-// An S-box input is x0..x5 (x0 first). Two of the six, a and b, are taken as
-// "row" variables and the other four as "column" variables w0..w3. Each
-// output bit is built as an OR over the sixteen column minterms of (minterm
-// AND a function of a and b); minterms that share the same function of a and
-// b are ORed together first. Which two variables serve as a and b is chosen
-// per S-box at compile time, for the fewest operations.
+// Each S-box is a straight-line circuit of AND, OR, XOR and AND-NOT found by
+// the search in gen_sbox_circuits.cpp (sbox_circuits.hpp, checked below on
+// all 64 inputs). The values of a circuit live in one array indexed by
+// constants, so the compiler keeps them in registers.
 
-struct Split {
-    unsigned a, b, w[4];
-};
-
-// The S-box value for the 6-bit input x (x0 in bit 5).
-constexpr unsigned sbox_value(unsigned s, unsigned x) {
-    return sbox[s][((x >> 4) & 2u) | (x & 1u)][(x >> 1) & 15u];
-}
-
-// The input with row variables 2a + b = r and column variables w0..w3 = c.
-constexpr unsigned input_of(const Split &sp, unsigned r, unsigned c) {
-    unsigned x = 0;
-    const unsigned vars[6] = {sp.a, sp.b, sp.w[0], sp.w[1], sp.w[2], sp.w[3]};
-    const unsigned bits[6] = {r >> 1, r & 1u, c >> 3, (c >> 2) & 1u, (c >> 1) & 1u, c & 1u};
-    for (unsigned i = 0; i < 6; ++i)
-        x |= bits[i] << (5 - vars[i]);
-    return x;
-}
-
-// Bit r of the result is output bit j (0 = most significant) of S-box s at
-// row r and column c.
-constexpr unsigned row_table(unsigned s, const Split &sp, unsigned j, unsigned c) {
-    unsigned t = 0;
-    for (unsigned r = 0; r < 4; ++r)
-        if ((sbox_value(s, input_of(sp, r, c)) >> (3 - j)) & 1u)
-            t |= 1u << r;
-    return t;
-}
-
-// The columns (bit c) in which output bit j of S-box s has the row table t.
-constexpr unsigned columns_with(unsigned s, const Split &sp, unsigned j, unsigned t) {
-    unsigned cols = 0;
-    for (unsigned c = 0; c < 16; ++c)
-        if (row_table(s, sp, j, c) == t)
-            cols |= 1u << c;
-    return cols;
-}
-
-// Operations of the circuit for S-box s under the split sp, counted as the
-// code below builds it (shared functions of a and b counted once).
-constexpr unsigned circuit_cost(unsigned s, const Split &sp) {
-    unsigned table[4][16] = {};
-    for (unsigned c = 0; c < 16; ++c)
-        for (unsigned r = 0; r < 4; ++r) {
-            const unsigned v = sbox_value(s, input_of(sp, r, c));
-            for (unsigned j = 0; j < 4; ++j)
-                table[j][c] |= ((v >> (3 - j)) & 1u) << r;
-        }
-    unsigned ops = 10 + 16; // the two minterm pairs, then the sixteen minterms
-    bool shared[16] = {};
-    for (unsigned j = 0; j < 4; ++j) {
-        unsigned columns[16] = {};
-        for (unsigned c = 0; c < 16; ++c)
-            ++columns[table[j][c]];
-        unsigned terms = 0;
-        for (unsigned t = 1; t < 16; ++t) {
-            if (columns[t] == 0)
-                continue;
-            ++terms;
-            ops += columns[t] - 1 + (t == 15 ? 0 : 1);
-            shared[t] = t != 15 && t != 12 && t != 3 && t != 10 && t != 5;
-        }
-        ops += terms - 1;
-    }
-    for (bool used : shared)
-        ops += used ? 1 : 0;
-    return ops;
-}
-
-constexpr Split split_of(unsigned a, unsigned b) {
-    Split sp{a, b, {}};
-    unsigned k = 0;
-    for (unsigned v = 0; v < 6; ++v)
-        if (v != a && v != b)
-            sp.w[k++] = v;
-    return sp;
-}
-
-inline constexpr auto splits = [] {
-    std::array<Split, 8> best{};
-    for (unsigned s = 0; s < 8; ++s) {
-        best[s] = split_of(0, 5); // the S-box's own row bits
-        unsigned best_cost = circuit_cost(s, best[s]);
-        for (unsigned a = 0; a < 6; ++a)
-            for (unsigned b = a + 1; b < 6; ++b)
-                if (const unsigned cost = circuit_cost(s, split_of(a, b)); cost < best_cost) {
-                    best[s] = split_of(a, b);
-                    best_cost = cost;
-                }
-    }
-    return best;
-}();
-
-constexpr bool any_table_after(unsigned s, unsigned j, unsigned t) {
-    for (unsigned u = t + 1; u < 16; ++u)
-        if (columns_with(s, splits[s], j, u) != 0)
-            return true;
-    return false;
-}
-
-// OR of the column minterms named by the bits of Cols (Cols != 0).
-template <unsigned Cols, unsigned C = 0, class Slice>
-[[gnu::always_inline]] inline Slice any_column(const Slice *m) {
-    if constexpr (!((Cols >> C) & 1u))
-        return any_column<Cols, C + 1>(m);
-    else if constexpr ((Cols >> (C + 1)) == 0)
-        return m[C];
+template <bulk::GateOp Op, class Slice>
+[[gnu::always_inline]] inline Slice gate(const Slice &a, const Slice &b) {
+    if constexpr (Op == bulk::g_and)
+        return a & b;
+    else if constexpr (Op == bulk::g_or)
+        return a | b;
+    else if constexpr (Op == bulk::g_xor)
+        return a ^ b;
     else
-        return m[C] | any_column<Cols, C + 1>(m);
+        return a & ~b;
 }
 
-// in AND (the function of the row variables a, b whose value in row 2a + b
-// is bit 2a + b of T), with complements folded into AND-NOT.
-template <unsigned T, class Slice>
-[[gnu::always_inline]] inline Slice in_rows(const Slice &in, const Slice &a, const Slice &b) {
-    if constexpr (T == 15)
-        return in;
-    else if constexpr (T == 12)
-        return in & a;
-    else if constexpr (T == 3)
-        return in & ~a;
-    else if constexpr (T == 10)
-        return in & b;
-    else if constexpr (T == 5)
-        return in & ~b;
-    else if constexpr (T == 8)
-        return in & (a & b);
-    else if constexpr (T == 7)
-        return in & ~(a & b);
-    else if constexpr (T == 14)
-        return in & (a | b);
-    else if constexpr (T == 1)
-        return in & ~(a | b);
-    else if constexpr (T == 6)
-        return in & (a ^ b);
-    else if constexpr (T == 9)
-        return in & ~(a ^ b);
-    else if constexpr (T == 4)
-        return in & (a & ~b);
-    else if constexpr (T == 11)
-        return in & ~(a & ~b);
-    else if constexpr (T == 2)
-        return in & (b & ~a);
-    else {
-        static_assert(T == 13);
-        return in & ~(b & ~a);
-    }
+template <unsigned S, class Slice, std::size_t... I>
+[[gnu::always_inline]] inline void run_circuit(Slice *v, std::index_sequence<I...>) {
+    constexpr const bulk::Circuit2 &c = bulk::circuits2[S];
+    ((v[bulk::first_gate + I] = gate<c.g[I].op>(v[c.g[I].a], v[c.g[I].b])), ...);
 }
 
-// Output bit J of S-box S from the column minterms m and the row variables.
-template <unsigned S, unsigned J, unsigned T = 1, class Slice>
-[[gnu::always_inline]] inline Slice output_bit(const Slice *m, const Slice &a, const Slice &b) {
-    constexpr unsigned cols = columns_with(S, splits[S], J, T);
-    constexpr bool more = any_table_after(S, J, T);
-    if constexpr (cols == 0) {
-        static_assert(more, "every output bit of an S-box is 1 somewhere");
-        return output_bit<S, J, T + 1>(m, a, b);
-    } else if constexpr (more) {
-        return in_rows<T>(any_column<cols>(m), a, b) | output_bit<S, J, T + 1>(m, a, b);
-    } else {
-        return in_rows<T>(any_column<cols>(m), a, b);
-    }
+template <unsigned S> constexpr bool circuits_compute_sboxes() {
+    return bulk::computes_sbox(bulk::circuits2[S], S) && bulk::computes_sbox(bulk::circuits3[S], S);
 }
+static_assert(circuits_compute_sboxes<0>() && circuits_compute_sboxes<1>());
+static_assert(circuits_compute_sboxes<2>() && circuits_compute_sboxes<3>());
+static_assert(circuits_compute_sboxes<4>() && circuits_compute_sboxes<5>());
+static_assert(circuits_compute_sboxes<6>() && circuits_compute_sboxes<7>());
 
 // The bit of F (0-based) that output bit j of S-box s reaches through P.
 constexpr unsigned through_p(unsigned s, unsigned j) {
@@ -234,21 +96,17 @@ constexpr unsigned through_p(unsigned s, unsigned j) {
 template <unsigned S, class Slice>
 [[gnu::always_inline]] inline void sbox_into(Slice *__restrict l, const Slice *__restrict r,
                                              const Slice *__restrict k) {
-    Slice x[6];
+    Slice v[bulk::first_gate + bulk::circuits2[S].count];
     for (unsigned i = 0; i < 6; ++i)
-        x[i] = r[expansion[6 * S + i] - 1] ^ k[6 * S + i];
-    constexpr Split sp = splits[S];
-    const Slice &w0 = x[sp.w[0]], &w1 = x[sp.w[1]], &w2 = x[sp.w[2]], &w3 = x[sp.w[3]];
-    const Slice p[4] = {~(w0 | w1), w1 & ~w0, w0 & ~w1, w0 & w1};
-    const Slice q[4] = {~(w2 | w3), w3 & ~w2, w2 & ~w3, w2 & w3};
-    Slice m[16];
-    for (unsigned c = 0; c < 16; ++c)
-        m[c] = p[c >> 2] & q[c & 3];
-    const Slice &a = x[sp.a], &b = x[sp.b];
-    l[through_p(S, 0)] ^= output_bit<S, 0>(m, a, b);
-    l[through_p(S, 1)] ^= output_bit<S, 1>(m, a, b);
-    l[through_p(S, 2)] ^= output_bit<S, 2>(m, a, b);
-    l[through_p(S, 3)] ^= output_bit<S, 3>(m, a, b);
+        v[i] = r[expansion[6 * S + i] - 1] ^ k[6 * S + i];
+    v[6] = Slice{};
+    v[7] = ~Slice{};
+    run_circuit<S>(v, std::make_index_sequence<bulk::circuits2[S].count>());
+    constexpr const unsigned char *out = bulk::circuits2[S].out;
+    l[through_p(S, 0)] ^= v[out[0]];
+    l[through_p(S, 1)] ^= v[out[1]];
+    l[through_p(S, 2)] ^= v[out[2]];
+    l[through_p(S, 3)] ^= v[out[3]];
 }
 
 // One round: l ^= F(r, k), with k the round's 48 key masks.
