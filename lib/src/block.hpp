@@ -64,19 +64,6 @@ constexpr void final_permutation(std::uint32_t &l, std::uint32_t &r) {
     exchange(r, l, 4, 0x0F0F0F0Fu);
 }
 
-// The round function on a rotated half h. Rotating h right by 4 brings the
-// expanded inputs of S-boxes 1, 3, 5, 7 into bits 29-24, 21-16, 13-8, 5-0;
-// h itself holds those of S-boxes 2, 4, 6, 8 in the same fields, matching the
-// even (e) and odd (o) schedule words.
-inline std::uint32_t round_f(std::uint32_t h, std::uint32_t e, std::uint32_t o) {
-    const std::uint32_t a = rotr(h, 4) ^ e;
-    const std::uint32_t b = h ^ o;
-    const auto &sp = des_sptab;
-    return sp[0][(a >> 24) & 63] ^ sp[2][(a >> 16) & 63] ^ sp[4][(a >> 8) & 63] ^
-           sp[6][a & 63] ^ sp[1][(b >> 24) & 63] ^ sp[3][(b >> 16) & 63] ^
-           sp[5][(b >> 8) & 63] ^ sp[7][b & 63];
-}
-
 // Keeps the compiler from folding a balanced XOR tree back into one long
 // chain. The empty statement emits no instruction; it only makes the value
 // opaque, so each level of the tree waits for its own two operands alone.
@@ -157,8 +144,5 @@ inline void encode_block(const unsigned char in[8], unsigned char out[8], const 
 inline void decode_block(const unsigned char in[8], unsigned char out[8], const std::uint32_t *ks) {
     transform_block<false>(in, out, ks);
 }
-
-void des_blockencode(const unsigned char in[8], unsigned char out[8], const des_subkeys ks);
-void des_blockdecode(const unsigned char in[8], unsigned char out[8], const des_subkeys ks);
 
 } // namespace velk
