@@ -17,15 +17,20 @@
 //       f = g ^ (s & h),  f = g | (s & h),  f = g & ~(s & h),
 //       f = (g & ~s) | (s & h),
 //     g first, then h from what g turned out to be.
-// Which split is taken is decided by trying every one and finishing each
-// trial greedily (the pilot method), then keeping the cheapest. The four
+// Which split is taken is decided by trying every one, finishing each trial
+// with the search one level less thorough (at the lowest level, the first
+// split that applies), and keeping the cheapest: the pilot method. The four
 // output bits are built in every order and the smallest circuit kept.
 //
-// The three-input form packs the two-input circuit into vpternlog
-// operations: a gate with a single consumer is merged into that consumer
-// whenever the merged operation still has at most three distinct inputs.
+// The three-input form (vpternlog) comes from the same search run with
+// three-input operations: a lookup may combine any two or three existing
+// values, and a split is one operation on (s, g, h). The two-input circuit
+// packed into three-input operations (a gate with a single consumer merged
+// into it while the result has at most three distinct inputs) is the
+// fallback where that is smaller.
 //
-//   usage: gen_sbox_circuits > sbox_circuits.hpp
+//   usage: gen_sbox_circuits [effort [three-input effort]] > sbox_circuits.hpp
+//   (the checked-in header is made with the defaults, 2 and 2)
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -65,9 +70,24 @@ TT apply(int op, TT a, TT b) {
     }
 }
 
+// op is one of the four two-input gates, or TERN: the three-input function
+// whose truth table is imm (bit 4a + 2b + c for the values a, b, c).
+constexpr int TERN = 4;
 struct Gate {
-    int op, a, b;
+    int op, a, b, c = zero, imm = 0;
 };
+
+TT apply3(unsigned imm, TT a, TT b, TT c) {
+    TT r = 0;
+    for (unsigned k = 0; k < 8; ++k)
+        if ((imm >> k) & 1u)
+            r |= ((k & 4u) ? a : ~a) & ((k & 2u) ? b : ~b) & ((k & 1u) ? c : ~c);
+    return r;
+}
+
+// Whether the search builds three-input operations (vpternlog) instead of
+// two-input gates.
+bool ternary = false;
 
 // Must be 1 on `on`, 0 on `off`.
 struct Spec {
@@ -126,6 +146,14 @@ struct Circuit {
         push(t);
         return static_cast<int>(tt.size()) - 1;
     }
+    int gate3(unsigned imm, int a, int b, int c) {
+        const TT t = apply3(imm, tt[a], tt[b], tt[c]);
+        if (auto it = index.find(t); it != index.end())
+            return it->second;
+        gates.push_back({TERN, a, b, c, static_cast<int>(imm)});
+        push(t);
+        return static_cast<int>(tt.size()) - 1;
+    }
     std::size_t size() const { return tt.size(); }
     void truncate(std::size_t n) {
         while (tt.size() > n) {
@@ -163,6 +191,45 @@ int find_one_gate(Circuit &c, Spec s) {
         }
     }
     return -1;
+}
+
+// One three-input operation on existing values that meets s, added; -1 if
+// there is none. Pairs first, then triples; the values a function leaves
+// free are given 0.
+int find_one_op3(Circuit &c, Spec s) {
+    const int n = static_cast<int>(c.size());
+    const auto fits = [&](TT ta, TT tb, TT tc, unsigned &imm) {
+        imm = 0;
+        for (unsigned k = 0; k < 8; ++k) {
+            const TT cls = ((k & 4u) ? ta : ~ta) & ((k & 2u) ? tb : ~tb) & ((k & 1u) ? tc : ~tc);
+            const bool on = cls & s.on, off = cls & s.off;
+            if (on && off)
+                return false;
+            if (on)
+                imm |= 1u << k;
+        }
+        return true;
+    };
+    unsigned imm;
+    for (int a = 0; a < n; ++a)
+        for (int b = a + 1; b < n; ++b)
+            if (fits(c.tt[a], c.tt[b], 0, imm))
+                return c.gate3(imm, a, b, zero);
+    for (int a = 0; a < n; ++a)
+        for (int b = a + 1; b < n; ++b)
+            for (int d = b + 1; d < n; ++d)
+                if (fits(c.tt[a], c.tt[b], c.tt[d], imm))
+                    return c.gate3(imm, a, b, d);
+    return -1;
+}
+
+// The immediate of f(A, B, C) for vpternlog.
+template <class F> unsigned imm_of(F f) {
+    unsigned imm = 0;
+    for (unsigned k = 0; k < 8; ++k)
+        if (f((k >> 2) & 1u, (k >> 1) & 1u, k & 1u))
+            imm |= 1u << k;
+    return imm;
 }
 
 enum Form { F_XOR, F_OR, F_ANDN, F_MUX };
@@ -229,6 +296,26 @@ int apply_split(Circuit &c, Spec f, unsigned deps, Split sp, int effort) {
             return -1;
         h = synth(c, hs, effort);
     }
+    if (ternary) {
+        // One operation on (s, g, h).
+        const unsigned p = static_cast<unsigned>(sp.pol);
+        unsigned imm;
+        switch (sp.form) {
+        case F_XOR:
+            imm = imm_of([p](unsigned a, unsigned b, unsigned c) { return b ^ ((a ^ p) & c); });
+            break;
+        case F_OR:
+            imm = imm_of([p](unsigned a, unsigned b, unsigned c) { return b | ((a ^ p) & c); });
+            break;
+        case F_ANDN:
+            imm = imm_of([p](unsigned a, unsigned b, unsigned c) { return b & !((a ^ p) & c); });
+            break;
+        default:
+            imm = imm_of([](unsigned a, unsigned b, unsigned c) { return a ? c : b; });
+            break;
+        }
+        return c.gate3(imm, sp.v, g, h);
+    }
     switch (sp.form) {
     case F_XOR:
         return c.gate(XOR, g, select(c, sp.v, sp.pol, h));
@@ -244,7 +331,7 @@ int apply_split(Circuit &c, Spec f, unsigned deps, Split sp, int effort) {
 int synth(Circuit &c, Spec s, int effort) {
     if (const int n = find(c, s); n >= 0)
         return n;
-    if (const int n = find_one_gate(c, s); n >= 0)
+    if (const int n = ternary ? find_one_op3(c, s) : find_one_gate(c, s); n >= 0)
         return n;
     const unsigned deps = dependent(s);
     std::vector<Split> splits;
@@ -439,6 +526,7 @@ const char *op_name(int op) {
 
 int main(int argc, char **argv) {
     const int effort = argc > 1 ? std::atoi(argv[1]) : 2;
+    const int effort3 = argc > 2 ? std::atoi(argv[2]) : 2;
     std::vector<Result> best(8);
     std::vector<Packed> packed(8);
     for (int s = 0; s < 8; ++s) {
@@ -452,6 +540,21 @@ int main(int argc, char **argv) {
             }
         } while (std::next_permutation(order.begin(), order.end()));
         packed[s] = pack(best[s].c, best[s].out);
+        // The search again with three-input operations; the smaller of it
+        // and the packed two-input circuit is kept.
+        ternary = true;
+        std::array<int, 4> order3{0, 1, 2, 3};
+        do {
+            Result r = build(s, order3, effort3);
+            if (r.c.gates.size() < packed[s].ops.size()) {
+                Packed p;
+                for (const Gate &g : r.c.gates)
+                    p.ops.push_back({static_cast<unsigned>(g.imm), g.a, g.b, g.c});
+                p.out = r.out;
+                packed[s] = p;
+            }
+        } while (std::next_permutation(order3.begin(), order3.end()));
+        ternary = false;
         std::fprintf(stderr, "S%d: %zu gates, %zu ternary\n", s + 1, best[s].c.gates.size(),
                      packed[s].ops.size());
     }
