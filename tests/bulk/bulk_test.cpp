@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <thread>
+#include <vector>
 
 #include "ede3_bulk.hpp"
 #include "velk_test.hpp"
@@ -254,6 +257,49 @@ TEST(BulkKey, MasksAreTheSubkeyBitsOfTheRoundsInOrder) {
                                               __builtin_popcount(ks[2 * i + 1])))
             << "round " << round;
     }
+}
+
+// Destroying the key object clears it: no subkey bit or schedule word is
+// left behind in the storage it occupied.
+TEST(BulkKey, DestructionClearsEveryByte) {
+    Random rng(78);
+    const Keys keys(rng.bytes(24));
+    alignas(velk::Ede3BulkKey) static unsigned char storage[sizeof(velk::Ede3BulkKey)];
+    auto *key = new (storage) velk::Ede3BulkKey(keys.k1, keys.k2, keys.k3);
+    std::size_t set = 0;
+    for (unsigned char b : storage)
+        set += b != 0;
+    ASSERT_GT(set, sizeof storage / 4) << "the key should fill its storage";
+    key->~Ede3BulkKey();
+    for (std::size_t i = 0; i < sizeof storage; ++i)
+        ASSERT_EQ(storage[i], 0) << "byte " << i;
+}
+
+// One key object read by several threads at once, each on its own buffer,
+// gives each the bytes one thread alone gives (and ThreadSanitizer no report).
+TEST(BulkKey, SharedByThreadsGivesTheSameBytes) {
+    Random rng(79);
+    const Keys keys(rng.bytes(24));
+    const auto key = keys.bulk();
+    constexpr std::size_t blocks = 1100;
+    std::vector<Bytes> plain, expected, got(4);
+    for (int t = 0; t < 4; ++t) {
+        plain.push_back(rng.bytes(8 * blocks));
+        expected.push_back(encrypt_each(plain.back(), keys));
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            got[t].resize(8 * blocks);
+            for (int round = 0; round < 3; ++round)
+                velk::ede3_encrypt_blocks(*key, plain[t].data(), got[t].data(), blocks - t);
+        });
+    for (auto &th : threads)
+        th.join();
+    for (int t = 0; t < 4; ++t)
+        ASSERT_EQ(to_hex(Bytes(got[t].begin(), got[t].end() - 8 * t)),
+                  to_hex(Bytes(expected[t].begin(), expected[t].end() - 8 * t)))
+            << "thread " << t;
 }
 
 // The one-block forms the velkfile helpers and the short tails use, against
