@@ -92,10 +92,15 @@ template <bulk::GateOp Op, class Slice>
         return a & ~b;
 }
 
+// Every index is a template argument, so that no compiler is left to find
+// out that it is constant: one that does not keeps the whole array in memory.
+template <std::size_t N> using At = std::integral_constant<std::size_t, N>;
+
 template <unsigned S, class Slice, std::size_t... I>
 [[gnu::always_inline]] inline void run_circuit2(Slice *v, std::index_sequence<I...>) {
-    constexpr const bulk::Circuit2 &c = bulk::circuits2[S];
-    ((v[bulk::first_gate + I] = gate<c.g[I].op>(v[c.g[I].a], v[c.g[I].b])), ...);
+    ((v[At<bulk::first_gate + I>{}] = gate<bulk::circuits2[S].g[I].op>(
+          v[At<bulk::circuits2[S].g[I].a>{}], v[At<bulk::circuits2[S].g[I].b>{}])),
+     ...);
 }
 
 #if VELK_BULK_X86
@@ -110,8 +115,10 @@ ternary(const Slice512 &a, const Slice512 &b, const Slice512 &c) {
 template <unsigned S, std::size_t... I>
 __attribute__((target("avx512f"), always_inline)) inline void
 run_circuit3(Slice512 *v, std::index_sequence<I...>) {
-    constexpr const bulk::Circuit3 &c = bulk::circuits3[S];
-    ((v[bulk::first_gate + I] = ternary<c.g[I].imm>(v[c.g[I].a], v[c.g[I].b], v[c.g[I].c])), ...);
+    ((v[At<bulk::first_gate + I>{}] = ternary<bulk::circuits3[S].g[I].imm>(
+          v[At<bulk::circuits3[S].g[I].a>{}], v[At<bulk::circuits3[S].g[I].b>{}],
+          v[At<bulk::circuits3[S].g[I].c>{}])),
+     ...);
 }
 #endif
 
@@ -123,19 +130,30 @@ constexpr unsigned through_p(unsigned s, unsigned j) {
     return 32;
 }
 
+// The S-box's six inputs, r's expanded bits under the masks, and its four
+// outputs into l through P, all at constant indices.
+template <unsigned S, class Slice, std::size_t... I>
+[[gnu::always_inline]] inline void load_inputs(Slice *v, const Slice *r, const Mask *k,
+                                               std::index_sequence<I...>) {
+    ((v[At<I>{}] = r[At<expansion[6 * S + I] - 1>{}] ^ mask<Slice>(k[At<6 * S + I>{}])), ...);
+}
+
+template <unsigned S, class Slice, std::size_t... J>
+[[gnu::always_inline]] inline void store_outputs(Slice *l, const Slice *v,
+                                                 std::index_sequence<J...>) {
+    ((l[At<through_p(S, J)>{}] ^= v[At<bulk::circuits2[S].out[J]>{}]), ...);
+}
+
 // One S-box of a round: l ^= its share of F(r) under the round's masks k.
 template <unsigned S, class Slice>
 [[gnu::always_inline]] inline void sbox_into(Slice *__restrict l, const Slice *__restrict r,
                                              const Mask *__restrict k) {
-    constexpr const bulk::Circuit2 &c = bulk::circuits2[S];
     Slice v[bulk::first_gate + bulk::circuits2[S].count];
-    for (unsigned i = 0; i < 6; ++i)
-        v[i] = r[expansion[6 * S + i] - 1] ^ mask<Slice>(k[6 * S + i]);
+    load_inputs<S>(v, r, k, std::make_index_sequence<6>());
     v[6] = Slice{};
     v[7] = ~Slice{};
     run_circuit2<S>(v, std::make_index_sequence<bulk::circuits2[S].count>());
-    for (unsigned j = 0; j < 4; ++j)
-        l[through_p(S, j)] ^= v[c.out[j]];
+    store_outputs<S>(l, v, std::make_index_sequence<4>());
 }
 
 // One round: l ^= F(r, k), with k the round's 48 key masks.
@@ -156,18 +174,27 @@ template <class Slice>
 // The same with the three-input circuits, for the 64-byte width. (The
 // compilers inline AVX-512 code only into functions built for it, hence the
 // separate copies.)
+template <unsigned S, std::size_t... I>
+__attribute__((target("avx512f"), always_inline)) inline void
+load_inputs3(Slice512 *v, const Slice512 *r, const Mask *k, std::index_sequence<I...>) {
+    ((v[At<I>{}] = r[At<expansion[6 * S + I] - 1>{}] ^ (Slice512{} + k[At<6 * S + I>{}][0])), ...);
+}
+
+template <unsigned S, std::size_t... J>
+__attribute__((target("avx512f"), always_inline)) inline void
+store_outputs3(Slice512 *l, const Slice512 *v, std::index_sequence<J...>) {
+    ((l[At<through_p(S, J)>{}] ^= v[At<bulk::circuits3[S].out[J]>{}]), ...);
+}
+
 template <unsigned S>
 __attribute__((target("avx512f"), always_inline)) inline void
 sbox_into3(Slice512 *__restrict l, const Slice512 *__restrict r, const Mask *__restrict k) {
-    constexpr const bulk::Circuit3 &c = bulk::circuits3[S];
     Slice512 v[bulk::first_gate + bulk::circuits3[S].count];
-    for (unsigned i = 0; i < 6; ++i)
-        v[i] = r[expansion[6 * S + i] - 1] ^ (Slice512{} + k[6 * S + i][0]);
+    load_inputs3<S>(v, r, k, std::make_index_sequence<6>());
     v[6] = Slice512{};
     v[7] = ~Slice512{};
     run_circuit3<S>(v, std::make_index_sequence<bulk::circuits3[S].count>());
-    for (unsigned j = 0; j < 4; ++j)
-        l[through_p(S, j)] ^= v[c.out[j]];
+    store_outputs3<S>(l, v, std::make_index_sequence<4>());
 }
 
 __attribute__((target("avx512f"), always_inline)) inline void
@@ -311,7 +338,7 @@ template <class Slice>
                                            unsigned char *chain) {
     while (blocks > 0) {
         const std::size_t n = std::min(blocks, batch_blocks<Slice>);
-        unsigned char last[8];
+        unsigned char last[8] = {};
         if (chain)
             std::memcpy(last, in + 8 * (n - 1), 8);
         run_batch<Slice>(in, out, n, key.masks, decrypt, chain);
