@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -300,6 +301,28 @@ TEST(BulkKey, SharedByThreadsGivesTheSameBytes) {
         ASSERT_EQ(to_hex(Bytes(got[t].begin(), got[t].end() - 8 * t)),
                   to_hex(Bytes(expected[t].begin(), expected[t].end() - 8 * t)))
             << "thread " << t;
+}
+
+// The width the entry points choose runs on this processor, is the widest
+// that does, and respects VELK_BULK_WIDTH when that names a width.
+TEST(BulkWidth, ChosenIsAvailableWidestAndWithinTheCap) {
+    const Width chosen = velk::bulk_width::chosen();
+    ASSERT_TRUE(velk::bulk_width::available(chosen));
+    Width cap = Width::avx512;
+    bool capped = false;
+    if (const char *env = std::getenv("VELK_BULK_WIDTH"))
+        for (const Way &w : ways)
+            if (!w.chosen && std::strcmp(env, w.name) == 0) {
+                cap = w.width;
+                capped = true;
+            }
+    ASSERT_LE(static_cast<int>(chosen), static_cast<int>(cap));
+    for (Width w : {Width::sse2, Width::avx2, Width::avx512}) {
+        if (velk::bulk_width::available(w) && w <= cap) {
+            EXPECT_GE(static_cast<int>(chosen), static_cast<int>(w))
+                << (capped ? "capped" : "uncapped") << ", a wider width is available";
+        }
+    }
 }
 
 // The one-block forms the velkfile helpers and the short tails use, against
