@@ -1,18 +1,6 @@
 // Single-DES encryption and decryption of one 8-byte block.
 #include "block.hpp"
 
-namespace velk {
-
-void des_blockencode(const unsigned char in[8], unsigned char out[8], const des_subkeys ks) {
-    encode_block(in, out, ks);
-}
-
-void des_blockdecode(const unsigned char in[8], unsigned char out[8], const des_subkeys ks) {
-    decode_block(in, out, ks);
-}
-
-} // namespace velk
-
 extern "C" {
 
 // The block operations are small enough that the extra call would show, so

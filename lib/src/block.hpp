@@ -124,19 +124,6 @@ static_assert(spread_rules_hold());
 static_assert(ip_plain(0x0123456789ABCDEFull) == 0xCC00CCFFF0AAF0AAull, "the well-known worked example");
 } // namespace permutation_checks
 
-// The round function on a rotated half h. Rotating h right by 4 brings the
-// expanded inputs of S-boxes 1, 3, 5, 7 into bits 29-24, 21-16, 13-8, 5-0;
-// h itself holds those of S-boxes 2, 4, 6, 8 in the same fields, matching the
-// even (e) and odd (o) schedule words.
-inline std::uint32_t round_f(std::uint32_t h, std::uint32_t e, std::uint32_t o) {
-    const std::uint32_t a = rotr(h, 4) ^ e;
-    const std::uint32_t b = h ^ o;
-    const auto &sp = des_sptab;
-    return sp[0][(a >> 24) & 63] ^ sp[2][(a >> 16) & 63] ^ sp[4][(a >> 8) & 63] ^
-           sp[6][a & 63] ^ sp[1][(b >> 24) & 63] ^ sp[3][(b >> 16) & 63] ^
-           sp[5][(b >> 8) & 63] ^ sp[7][b & 63];
-}
-
 // The rounds work on each half in a wide form: the half h (rotated, as
 // above) in the high 32 bits and rotr(h, 4) in the low 32. XORing a round's
 // schedule words as one 64-bit word, the even word low and the odd word high,
@@ -314,8 +301,5 @@ template <bool encrypt>
 [[gnu::always_inline]] inline void decode_block(const unsigned char in[8], unsigned char out[8], const std::uint32_t *ks) {
     transform_block<false>(in, out, ks);
 }
-
-void des_blockencode(const unsigned char in[8], unsigned char out[8], const des_subkeys ks);
-void des_blockdecode(const unsigned char in[8], unsigned char out[8], const des_subkeys ks);
 
 } // namespace velk

@@ -12,8 +12,4 @@ int des_keycheck(const unsigned char key[8]);
 // Writes all 32 words of the schedule of the 8 key bytes into ks.
 void des_keyschedule(const unsigned char key[8], des_subkeys ks);
 
-// The same schedule built one byte per key bit: slow and plain, kept as the
-// reference the table-driven builder is tested against.
-void des_keyschedule_bitwise(const unsigned char key[8], des_subkeys ks);
-
 } // namespace velk

@@ -16,7 +16,7 @@ namespace velk {
 // place, hi holding bytes 0-3 and lo bytes 4-7 as load_be32 reads them.
 
 // Single-DES encryption and decryption of the loaded block, as in
-// des_blockencode: final_permutation leaves the output's bytes 0-3 in r and
+// des_ecbencode: final_permutation leaves the output's bytes 0-3 in r and
 // bytes 4-7 in l, so the two words change places on the way out.
 struct SingleEncrypt {
     const std::uint32_t *ks;

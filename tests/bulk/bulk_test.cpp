@@ -1,22 +1,34 @@
-// The many-block path against the one-block path: the same bytes at every
-// length from 0 to a little over two batches, in place and out of place, at
-// every alignment, for random keys and for three equal keys; for the entry
-// points and for each of the two widths they choose between.
+// The many-block path against the one-block path: the same bytes at lengths
+// from 0 to a few batches of the widest width (every batch boundary of every
+// width), in place and out of place, at every alignment, CBC decryption split
+// over two calls, for random, weak, semi-weak and equal-thirds keys; for the
+// entry points (which also choose the width of a call's last batch) and for
+// each width alone. A width the processor lacks is skipped, visibly.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <thread>
+#include <vector>
 
-#include "bulk.hpp"
+#include "ede3_bulk.hpp"
 #include "velk_test.hpp"
 
 namespace {
 
 using namespace velk::test;
 
-// Covers an empty call, a lone block, a batch and a half-filled last batch
-// whatever the batch size is (up to 256 blocks).
-constexpr std::size_t max_blocks = 2 * 256 + 3;
+using velk::bulk_width::Width;
+
+// An empty call, lone blocks, and every batch boundary of every width (128,
+// 256 and 512 blocks) with a block either side, up to two 512-block batches
+// and a half-filled third.
+const std::size_t lengths[] = {0,   1,   2,   3,   5,   8,   15,  16,  17,   31,   32,   33,
+                               63,  64,  65,  100, 127, 128, 129, 255, 256,  257,  383,  384,
+                               385, 511, 512, 513, 640, 767, 768, 769, 1023, 1024, 1025, 1300};
 
 struct Keys {
     des_subkeys k1, k2, k3;
@@ -25,50 +37,55 @@ struct Keys {
         des_init(key.data() + 8, 8, k2);
         des_init(key.data() + 16, 8, k3);
     }
+    // As velkfile holds it: once per file, off the stack.
+    std::unique_ptr<velk::Ede3BulkKey> bulk() const {
+        return std::make_unique<velk::Ede3BulkKey>(k1, k2, k3);
+    }
 };
 
-// One way into the many-block path.
-struct Width {
+// One way into the many-block path: the functions that choose the width
+// themselves (and the tail's), or one width alone.
+struct Way {
     const char *name;
-    void (*ecb)(const unsigned char *, unsigned char *, std::size_t, const std::uint32_t *,
-                const std::uint32_t *, const std::uint32_t *, bool);
-    void (*cbc_decrypt)(const unsigned char *, unsigned char *, std::size_t, unsigned char *,
-                        const std::uint32_t *, const std::uint32_t *, const std::uint32_t *);
-    bool (*available)();
+    bool chosen;
+    Width width;
 };
 
-void chosen_ecb(const unsigned char *in, unsigned char *out, std::size_t blocks,
-                const std::uint32_t *k1, const std::uint32_t *k2, const std::uint32_t *k3,
-                bool decrypt) {
-    (decrypt ? velk::ede3_decrypt_blocks : velk::ede3_encrypt_blocks)(in, out, blocks, k1, k2, k3);
-}
-bool always() {
-    return true;
-}
-
-const Width widths[] = {
-    {"chosen", chosen_ecb, velk::ede3_cbc_decrypt_blocks, always},
-    {"baseline", velk::bulk_width::ede3_ecb_baseline, velk::bulk_width::ede3_cbc_decrypt_baseline,
-     always},
-    {"wide", velk::bulk_width::ede3_ecb_wide, velk::bulk_width::ede3_cbc_decrypt_wide,
-     velk::bulk_width::wide_available},
+const Way ways[] = {
+    {"chosen", true, Width::sse2},    {"one_block", false, Width::one_block},
+    {"sse2", false, Width::sse2},     {"avx2", false, Width::avx2},
+    {"avx512", false, Width::avx512},
 };
 
-class Bulk : public ::testing::TestWithParam<Width> {
+class Bulk : public ::testing::TestWithParam<Way> {
   protected:
     void SetUp() override {
-        if (!GetParam().available())
-            GTEST_SKIP() << "the processor lacks the " << GetParam().name << " width";
+        if (!GetParam().chosen && !velk::bulk_width::available(GetParam().width))
+            GTEST_SKIP() << "SKIPPED: the processor lacks the " << GetParam().name << " width";
+    }
+    void ecb(const unsigned char *in, unsigned char *out, std::size_t blocks, const Keys &k,
+             bool decrypt) {
+        const auto key = k.bulk();
+        if (!GetParam().chosen)
+            velk::bulk_width::ede3_ecb(GetParam().width, *key, in, out, blocks, decrypt);
+        else if (decrypt)
+            velk::ede3_decrypt_blocks(*key, in, out, blocks);
+        else
+            velk::ede3_encrypt_blocks(*key, in, out, blocks);
     }
     void encrypt(const unsigned char *in, unsigned char *out, std::size_t blocks, const Keys &k) {
-        GetParam().ecb(in, out, blocks, k.k1, k.k2, k.k3, false);
+        ecb(in, out, blocks, k, false);
     }
     void decrypt(const unsigned char *in, unsigned char *out, std::size_t blocks, const Keys &k) {
-        GetParam().ecb(in, out, blocks, k.k1, k.k2, k.k3, true);
+        ecb(in, out, blocks, k, true);
     }
     void cbc_decrypt(const unsigned char *in, unsigned char *out, std::size_t blocks,
                      unsigned char *chain, const Keys &k) {
-        GetParam().cbc_decrypt(in, out, blocks, chain, k.k1, k.k2, k.k3);
+        const auto key = k.bulk();
+        if (GetParam().chosen)
+            velk::ede3_cbc_decrypt_blocks(*key, in, out, blocks, chain);
+        else
+            velk::bulk_width::ede3_cbc_decrypt(GetParam().width, *key, in, out, blocks, chain);
     }
 };
 
@@ -112,7 +129,7 @@ Bytes key_with_equal_thirds(Random &rng) {
 
 TEST_P(Bulk, EcbBothWaysEqualsOneBlockAtATimeAtEveryLength) {
     Random rng(71);
-    for (std::size_t blocks = 0; blocks <= max_blocks; ++blocks) {
+    for (const std::size_t blocks : lengths) {
         const Keys keys(blocks % 7 == 3 ? key_with_equal_thirds(rng) : rng.bytes(24));
         const Bytes plain = rng.bytes(8 * blocks);
         const Bytes expected = encrypt_each(plain, keys);
@@ -130,7 +147,7 @@ TEST_P(Bulk, InPlaceAndEveryAlignmentGiveTheSameBytes) {
     Random rng(72);
     const Keys keys(rng.bytes(24));
     for (std::size_t offset = 0; offset < 8; ++offset) {
-        const std::size_t blocks = 1 + rng.below(max_blocks);
+        const std::size_t blocks = 1 + rng.below(lengths[std::size(lengths) - 1]);
         const Bytes plain = rng.bytes(8 * blocks);
         const Bytes expected = encrypt_each(plain, keys);
         Bytes buffer(8 * blocks + 16, 0xA5);
@@ -152,7 +169,7 @@ TEST_P(Bulk, InPlaceAndEveryAlignmentGiveTheSameBytes) {
 
 TEST_P(Bulk, CbcDecryptionEqualsOneBlockAtATimeAndCarriesTheChain) {
     Random rng(73);
-    for (std::size_t blocks = 0; blocks <= max_blocks; blocks += 1 + blocks / 16) {
+    for (const std::size_t blocks : lengths) {
         const Keys keys(blocks % 5 == 2 ? key_with_equal_thirds(rng) : rng.bytes(24));
         const Block iv = rng.block();
         const Bytes cipher = rng.bytes(8 * blocks);
@@ -190,15 +207,15 @@ TEST(BulkCbcEncryption, EqualsOneBlockAtATimeAndCarriesTheChain) {
         Bytes buffer = plain;
         Block carried = iv;
         const std::size_t split = blocks / 3;
-        velk::ede3_cbc_encrypt_blocks(buffer.data(), buffer.data(), split, carried.data(), keys.k1,
-                                      keys.k2, keys.k3);
-        velk::ede3_cbc_encrypt_blocks(buffer.data() + 8 * split, buffer.data() + 8 * split,
-                                      blocks - split, carried.data(), keys.k1, keys.k2, keys.k3);
+        const auto key = keys.bulk();
+        velk::ede3_cbc_encrypt_blocks(*key, buffer.data(), buffer.data(), split, carried.data());
+        velk::ede3_cbc_encrypt_blocks(*key, buffer.data() + 8 * split, buffer.data() + 8 * split,
+                                      blocks - split, carried.data());
         ASSERT_EQ(to_hex(buffer), to_hex(expected)) << blocks << " blocks";
         ASSERT_EQ(to_hex(carried), to_hex(chain)) << blocks << " blocks";
         Block back_chain = iv;
-        velk::ede3_cbc_decrypt_blocks(buffer.data(), buffer.data(), blocks, back_chain.data(),
-                                      keys.k1, keys.k2, keys.k3);
+        velk::ede3_cbc_decrypt_blocks(*key, buffer.data(), buffer.data(), blocks,
+                                      back_chain.data());
         ASSERT_EQ(to_hex(buffer), to_hex(plain)) << blocks << " blocks";
     }
 }
@@ -219,7 +236,111 @@ TEST_P(Bulk, ListedKeysEqualOneBlockAtATime) {
         }
 }
 
-INSTANTIATE_TEST_SUITE_P(Widths, Bulk, ::testing::ValuesIn(widths),
+// The key object holds every subkey bit of the 48 rounds as a whole mask, in
+// the order E_K1, D_K2, E_K3 run them.
+TEST(BulkKey, MasksAreTheSubkeyBitsOfTheRoundsInOrder) {
+    Random rng(76);
+    const Keys keys(rng.bytes(24));
+    const auto key = keys.bulk();
+    const std::uint32_t *const schedules[3] = {keys.k1, keys.k2, keys.k3};
+    for (unsigned round = 0; round < 48; ++round) {
+        const unsigned stage = round / 16, i = stage == 1 ? 15 - round % 16 : round % 16;
+        const std::uint32_t *ks = schedules[stage];
+        unsigned ones = 0;
+        for (unsigned bit = 0; bit < 48; ++bit) {
+            const std::uint64_t m = key->masks[48 * round + bit][0];
+            ASSERT_TRUE(m == 0 || m == ~std::uint64_t{0}) << round << " " << bit;
+            ASSERT_EQ(m, key->masks[48 * round + bit][1]);
+            ones += m != 0;
+        }
+        // Each of the round's two schedule words holds 24 subkey bits.
+        ASSERT_EQ(ones, static_cast<unsigned>(__builtin_popcount(ks[2 * i]) +
+                                              __builtin_popcount(ks[2 * i + 1])))
+            << "round " << round;
+    }
+}
+
+// Destroying the key object clears it: no subkey bit or schedule word is
+// left behind in the storage it occupied.
+TEST(BulkKey, DestructionClearsEveryByte) {
+    Random rng(78);
+    const Keys keys(rng.bytes(24));
+    alignas(velk::Ede3BulkKey) static unsigned char storage[sizeof(velk::Ede3BulkKey)];
+    auto *key = new (storage) velk::Ede3BulkKey(keys.k1, keys.k2, keys.k3);
+    std::size_t set = 0;
+    for (unsigned char b : storage)
+        set += b != 0;
+    ASSERT_GT(set, sizeof storage / 4) << "the key should fill its storage";
+    key->~Ede3BulkKey();
+    for (std::size_t i = 0; i < sizeof storage; ++i)
+        ASSERT_EQ(storage[i], 0) << "byte " << i;
+}
+
+// One key object read by several threads at once, each on its own buffer,
+// gives each the bytes one thread alone gives (and ThreadSanitizer no report).
+TEST(BulkKey, SharedByThreadsGivesTheSameBytes) {
+    Random rng(79);
+    const Keys keys(rng.bytes(24));
+    const auto key = keys.bulk();
+    constexpr std::size_t blocks = 1100;
+    std::vector<Bytes> plain, expected, got(4);
+    for (int t = 0; t < 4; ++t) {
+        plain.push_back(rng.bytes(8 * blocks));
+        expected.push_back(encrypt_each(plain.back(), keys));
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            got[t].resize(8 * blocks);
+            for (int round = 0; round < 3; ++round)
+                velk::ede3_encrypt_blocks(*key, plain[t].data(), got[t].data(), blocks - t);
+        });
+    for (auto &th : threads)
+        th.join();
+    for (int t = 0; t < 4; ++t)
+        ASSERT_EQ(to_hex(Bytes(got[t].begin(), got[t].end() - 8 * t)),
+                  to_hex(Bytes(expected[t].begin(), expected[t].end() - 8 * t)))
+            << "thread " << t;
+}
+
+// The width the entry points choose runs on this processor, is the widest
+// that does, and respects VELK_BULK_WIDTH when that names a width.
+TEST(BulkWidth, ChosenIsAvailableWidestAndWithinTheCap) {
+    const Width chosen = velk::bulk_width::chosen();
+    ASSERT_TRUE(velk::bulk_width::available(chosen));
+    Width cap = Width::avx512;
+    bool capped = false;
+    if (const char *env = std::getenv("VELK_BULK_WIDTH"))
+        for (const Way &w : ways)
+            if (!w.chosen && std::strcmp(env, w.name) == 0) {
+                cap = w.width;
+                capped = true;
+            }
+    ASSERT_LE(static_cast<int>(chosen), static_cast<int>(cap));
+    for (Width w : {Width::sse2, Width::avx2, Width::avx512}) {
+        if (velk::bulk_width::available(w) && w <= cap) {
+            EXPECT_GE(static_cast<int>(chosen), static_cast<int>(w))
+                << (capped ? "capped" : "uncapped") << ", a wider width is available";
+        }
+    }
+}
+
+// The one-block forms the velkfile helpers and the short tails use, against
+// three single-DES calls.
+TEST(BulkOneBlock, EqualsThreeSingleDesCalls) {
+    Random rng(77);
+    for (int i = 0; i < 200; ++i) {
+        const Keys keys(i % 9 == 4 ? key_with_equal_thirds(rng) : rng.bytes(24));
+        const Bytes plain = rng.bytes(8);
+        Bytes out(8), back(8);
+        velk::ede3_encrypt_block(plain.data(), out.data(), keys.k1, keys.k2, keys.k3);
+        ASSERT_EQ(to_hex(out), to_hex(encrypt_each(plain, keys)));
+        velk::ede3_decrypt_block(out.data(), back.data(), keys.k1, keys.k2, keys.k3);
+        ASSERT_EQ(to_hex(back), to_hex(plain));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, Bulk, ::testing::ValuesIn(ways),
                          [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

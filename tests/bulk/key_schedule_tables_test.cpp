@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "key_schedule.hpp"
+#include "key_schedule_reference.hpp"
 #include "velk_test.hpp"
 
 namespace {

@@ -54,8 +54,9 @@ TEST(ProcessBlocks, EqualsTheOneBlockFunctionsForEveryDirectionModeAndLength) {
                 Bytes want = data, got = data;
                 Block want_chain = iv, got_chain = iv;
                 one_at_a_time(direction, mode, want.data(), want.size(), keys, want_chain.data());
-                velkfile::process_blocks(direction, mode, got.data(), got.size(), keys.k1, keys.k2,
-                                         keys.k3, got_chain.data());
+                const velk::Ede3BulkKey bulk_key(keys.k1, keys.k2, keys.k3);
+                velkfile::process_blocks(direction, mode, got.data(), got.size(), bulk_key,
+                                         got_chain.data());
                 ASSERT_EQ(to_hex(got), to_hex(want))
                     << blocks << " blocks, mode " << mode << ", direction "
                     << (direction == Direction::encrypt ? "encrypt" : "decrypt");

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "bulk.hpp"
 #include "output_file.hpp"
 #include "progress.hpp"
 #include "three_key_ede.hpp"
@@ -42,6 +41,7 @@ struct Cipher {
     // Registered by address: it must not be copied or moved.
     Cipher(const Cipher &) = delete;
     Cipher &operator=(const Cipher &) = delete;
+    const velk::Ede3BulkKey *key = nullptr; // the file's, set by the stream
 };
 
 Cipher make_cipher(const unsigned char key[24], const unsigned char vector[8], int mode) {
@@ -49,7 +49,7 @@ Cipher make_cipher(const unsigned char key[24], const unsigned char vector[8], i
 }
 
 void run(Direction direction, Cipher &c, unsigned char *buf, std::size_t length) {
-    process_blocks(direction, c.mode, buf, length, c.ks1, c.ks2, c.ks3, c.chain);
+    process_blocks(direction, c.mode, buf, length, *c.key, c.chain);
 }
 
 // Reads until `want` bytes are in or the input ends, so a short count always
@@ -89,20 +89,19 @@ StreamResult read_failure() {
 // block. CBC encryption chains, so it stays one block at a time, with the
 // chain carried in registers across the buffer.
 void process_blocks(Direction direction, int mode, unsigned char *buf, std::size_t length,
-                    const des_subkeys ks1, const des_subkeys ks2, const des_subkeys ks3,
-                    unsigned char chain[8]) {
+                    const velk::Ede3BulkKey &key, unsigned char chain[8]) {
     const bool cbc = mode == mode_cbc;
     const std::size_t blocks = length / 8;
     if (direction == Direction::encrypt) {
         if (cbc)
-            velk::ede3_cbc_encrypt_blocks(buf, buf, blocks, chain, ks1, ks2, ks3);
+            velk::ede3_cbc_encrypt_blocks(key, buf, buf, blocks, chain);
         else
-            velk::ede3_encrypt_blocks(buf, buf, blocks, ks1, ks2, ks3);
+            velk::ede3_encrypt_blocks(key, buf, buf, blocks);
     } else {
         if (cbc)
-            velk::ede3_cbc_decrypt_blocks(buf, buf, blocks, chain, ks1, ks2, ks3);
+            velk::ede3_cbc_decrypt_blocks(key, buf, buf, blocks, chain);
         else
-            velk::ede3_decrypt_blocks(buf, buf, blocks, ks1, ks2, ks3);
+            velk::ede3_decrypt_blocks(key, buf, buf, blocks);
     }
 }
 
@@ -113,8 +112,12 @@ StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
     if (!usable_capacity(capacity))
         return failure(StreamResult::bad_capacity);
     Cipher cipher = make_cipher(key, vector, mode);
-    if (StreamResult r; threaded_stream(Direction::encrypt, mode, in, out, cipher.ks1, cipher.ks2,
-                                        cipher.ks3, cipher.chain, progress, r))
+    // The key in the block paths' forms, once for the whole file.
+    velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
+    const SecretHeld held(&bulk_key, sizeof bulk_key);
+    cipher.key = &bulk_key;
+    if (StreamResult r;
+        threaded_stream(Direction::encrypt, mode, in, out, bulk_key, cipher.chain, progress, r))
         return r;
     // Plaintext bytes in the last block; stays 8 when the length is a
     // multiple of 8, the empty plaintext included.
@@ -153,8 +156,12 @@ StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
     if (!usable_capacity(capacity))
         return failure(StreamResult::bad_capacity);
     Cipher cipher = make_cipher(key, vector, mode);
-    if (StreamResult r; threaded_stream(Direction::decrypt, mode, in, out, cipher.ks1, cipher.ks2,
-                                        cipher.ks3, cipher.chain, progress, r))
+    // The key in the block paths' forms, once for the whole file.
+    velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
+    const SecretHeld held(&bulk_key, sizeof bulk_key);
+    cipher.key = &bulk_key;
+    if (StreamResult r;
+        threaded_stream(Direction::decrypt, mode, in, out, bulk_key, cipher.chain, progress, r))
         return r;
     // Bytes at the start of the buffer kept back from the previous read.
     std::size_t held = 0;

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "ede3_bulk.hpp"
 #include "velkcore.h"
 
 namespace velkfile {
@@ -33,10 +34,10 @@ enum class Direction { encrypt, decrypt };
 // Encrypts or decrypts `length` bytes at `buf` in place, 8-byte block by
 // block (`length` is a multiple of 8). In CBC mode `chain` holds the previous
 // cipher block on entry and is advanced to the last cipher block of the
-// buffer, so consecutive buffers continue one chain.
+// buffer, so consecutive buffers continue one chain. `key` is built once per
+// file; it is only read, so several buffers may use it at once.
 void process_blocks(Direction direction, int mode, unsigned char *buf, std::size_t length,
-                    const des_subkeys ks1, const des_subkeys ks2, const des_subkeys ks3,
-                    unsigned char chain[8]);
+                    const velk::Ede3BulkKey &key, unsigned char chain[8]);
 
 struct StreamResult {
     enum Status {

@@ -52,9 +52,22 @@ void abandon_output(OutputFile &out);
 void install_signal_cleanup();
 
 // Memory that the signal cleanup clears (up to four regions at a time; the
-// program holds three: key and vector, buffer, schedules). A region must be
-// forgotten before it is released. Called from one thread only.
+// program holds four: key and vector, buffer, schedules, the many-block
+// key). A region must be forgotten before it is released. Called from one
+// thread only.
 void register_secret(void *p, std::size_t size);
 void forget_secret(const void *p);
+
+// A region registered for as long as this lives.
+class SecretHeld {
+  public:
+    SecretHeld(void *p, std::size_t size) : p_(p) { register_secret(p, size); }
+    ~SecretHeld() { forget_secret(p_); }
+    SecretHeld(const SecretHeld &) = delete;
+    SecretHeld &operator=(const SecretHeld &) = delete;
+
+  private:
+    const void *p_;
+};
 
 } // namespace velkfile

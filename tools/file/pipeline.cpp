@@ -67,7 +67,7 @@ struct Slot {
 struct Pipeline {
     Direction direction;
     int mode;
-    const std::uint32_t *ks1, *ks2, *ks3;
+    const velk::Ede3BulkKey *key;
 
     Slot *slots = nullptr;
     std::size_t slot_count = 0;
@@ -87,7 +87,7 @@ struct Pipeline {
     unsigned started = 0;
 
     void process(Slot &s) {
-        process_blocks(direction, mode, s.data, s.length, ks1, ks2, ks3, s.chain);
+        process_blocks(direction, mode, s.data, s.length, *key, s.chain);
     }
 };
 
@@ -291,7 +291,7 @@ StreamResult run_pipeline(Pipeline &p, std::FILE *in, std::FILE *out, unsigned w
 } // namespace
 
 bool threaded_stream(Direction direction, int mode, std::FILE *in, std::FILE *out,
-                     const des_subkeys ks1, const des_subkeys ks2, const des_subkeys ks3,
+                     const velk::Ede3BulkKey &key,
                      const unsigned char chain[8], const ProgressHook *progress,
                      StreamResult &result) {
     if (direction == Direction::encrypt && mode == mode_cbc)
@@ -319,9 +319,7 @@ bool threaded_stream(Direction direction, int mode, std::FILE *in, std::FILE *ou
     Pipeline p;
     p.direction = direction;
     p.mode = mode;
-    p.ks1 = ks1;
-    p.ks2 = ks2;
-    p.ks3 = ks3;
+    p.key = &key;
     p.slot_count = slot_count;
     p.slot_bytes = slot_bytes;
     p.ring = static_cast<unsigned char *>(std::malloc(slot_count * slot_bytes));

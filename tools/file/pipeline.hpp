@@ -55,7 +55,7 @@ unsigned available_workers();
 // flushed on success as the one-thread streams do. `chain` is the vector,
 // read in CBC mode only. `progress`, when given, hears of every slot written.
 bool threaded_stream(Direction direction, int mode, std::FILE *in, std::FILE *out,
-                     const des_subkeys ks1, const des_subkeys ks2, const des_subkeys ks3,
+                     const velk::Ede3BulkKey &key,
                      const unsigned char chain[8], const ProgressHook *progress,
                      StreamResult &result);
 

@@ -1,7 +1,10 @@
-// Three-key EDE triple DES on single blocks, from the library's single-DES
-// calls. The two intermediate blocks live in each call's frame, so the block
-// functions are re-entrant and keep nothing between calls.
+// Three-key EDE triple DES on single blocks: thin forms over the triple
+// stages of the many-block library, which runs the initial and final
+// permutations once per block. Every intermediate value lives in the call's
+// frame, so the functions are re-entrant and keep nothing between calls.
 #include "three_key_ede.hpp"
+
+#include "ede3_bulk.hpp"
 
 void xor8(const unsigned char a[8], const unsigned char b[8], unsigned char out[8]) {
     for (int i = 0; i < 8; ++i)
@@ -18,30 +21,22 @@ int des_3EDEinit_3keys(const unsigned char key[24], int /*keylen*/, des_subkeys 
 
 int des_ecb3EDEencode_3keys(const unsigned char in[8], unsigned char out[8], const des_subkeys ks1,
                             const des_subkeys ks2, const des_subkeys ks3) {
-    unsigned char a[8], b[8];
-    des_ecbencode(in, a, ks1);
-    des_ecbdecode(a, b, ks2);
-    des_ecbencode(b, out, ks3);
+    velk::ede3_encrypt_block(in, out, ks1, ks2, ks3);
     return 0;
 }
 
 int des_ecb3EDEdecode_3keys(const unsigned char in[8], unsigned char out[8], const des_subkeys ks1,
                             const des_subkeys ks2, const des_subkeys ks3) {
-    unsigned char a[8], b[8];
-    des_ecbdecode(in, a, ks3);
-    des_ecbencode(a, b, ks2);
-    des_ecbdecode(b, out, ks1);
+    velk::ede3_decrypt_block(in, out, ks1, ks2, ks3);
     return 0;
 }
 
 int des_cbc3EDEencode_3keys(const unsigned char in[8], unsigned char out[8],
                             const unsigned char ivec[8], const des_subkeys ks1,
                             const des_subkeys ks2, const des_subkeys ks3) {
-    unsigned char a[8], b[8];
+    unsigned char a[8];
     xor8(in, ivec, a);
-    des_ecbencode(a, b, ks1);
-    des_ecbdecode(b, a, ks2);
-    des_ecbencode(a, out, ks3);
+    velk::ede3_encrypt_block(a, out, ks1, ks2, ks3);
     return 0;
 }
 
@@ -50,9 +45,7 @@ int des_cbc3EDEencode_3keys(const unsigned char in[8], unsigned char out[8],
 void des_cbc3EDEdecode_3keys(const unsigned char in[8], unsigned char out[8],
                              const unsigned char ivec[8], const des_subkeys ks1,
                              const des_subkeys ks2, const des_subkeys ks3) {
-    unsigned char a[8], b[8];
-    des_ecbdecode(in, a, ks3);
-    des_ecbencode(a, b, ks2);
-    des_ecbdecode(b, a, ks1);
+    unsigned char a[8];
+    velk::ede3_decrypt_block(in, a, ks1, ks2, ks3);
     xor8(a, ivec, out);
 }

@@ -1,7 +1,8 @@
 // Three-key triple DES in the encrypt-decrypt-encrypt form, one 8-byte block
 // per call, for velkfile. The library offers two-key EDE and three-key EEE
 // but not this combination, so the program carries these few functions
-// itself, built on the library's single-DES key set-up and block calls.
+// itself: the key set-up from the library's single-DES set-up, the blocks
+// from the triple stages the many-block library shares with it.
 //
 // The 24-byte key is K1 (bytes 0-7), K2 (bytes 8-15) and K3 (bytes 16-23).
 // Encryption is E_K3(D_K2(E_K1(x))); with K1 = K2 = K3 it is single DES, and

@@ -1,0 +1,636 @@
+// Searches logic circuits for the eight DES S-boxes and prints them as the
+// header sbox_circuits.hpp (on standard output). The search is deterministic:
+// the same tables always give the same file, which a test checks.
+//
+// A function of the six S-box inputs is a 64-bit truth table (bit x holds its
+// value at input x, with x0 in bit 5 of x). The circuit under construction
+// keeps every value it has computed, hash-consed by truth table, so a value
+// found once is reused by all four output bits. A wanted function is a pair
+// of sets (inputs where it must be 1, inputs where it must be 0); the rest
+// are free, which lets an existing value stand in for it more often.
+//
+// A wanted function is obtained, cheapest first, as
+//   - a value already in the circuit;
+//   - one gate (AND, OR, XOR, AND-NOT) on two values already in the circuit;
+//   - two gates, op1(a, op2(b, d)), on three values already in the circuit;
+//   - a split on one input s it depends on (s or its complement), into two
+//     functions that no longer depend on s:
+//       f = g ^ (s & h),  f = g | (s & h),  f = g & ~(s & h),
+//       f = (g & ~s) | (s & h),
+//     g first, then h from what g turned out to be.
+// Which split is taken is decided by trying every one, finishing each trial
+// with the search one level less thorough (at the lowest level, the first
+// split that applies), and keeping the cheapest: the pilot method. The four
+// output bits are built in every order and the smallest circuit kept.
+//
+// The three-input form (vpternlog) comes from the same search run with
+// three-input operations: a lookup may combine any two or three existing
+// values, and a split is one operation on (s, g, h). The two-input circuit
+// packed into three-input operations (a gate with a single consumer merged
+// into it while the result has at most three distinct inputs) is the
+// fallback where that is smaller.
+//
+//   usage: gen_sbox_circuits [effort [three-input effort]] > sbox_circuits.hpp
+//   (the checked-in header is made with the defaults, 1 and 2: one level
+//   more for the two-input search costs about 30 times the time)
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <numeric>
+#include <unordered_map>
+#include <vector>
+
+#include "tables.hpp"
+
+namespace {
+
+using TT = std::uint64_t;
+
+enum Op : int { AND, OR, XOR, ANDN }; // ANDN: a & ~b
+constexpr int inputs = 6, zero = 6, ones = 7, first_gate = 8;
+
+constexpr TT var_tt(int i) {
+    TT t = 0;
+    for (unsigned x = 0; x < 64; ++x)
+        if ((x >> (5 - i)) & 1u)
+            t |= TT{1} << x;
+    return t;
+}
+
+TT apply(int op, TT a, TT b) {
+    switch (op) {
+    case AND:
+        return a & b;
+    case OR:
+        return a | b;
+    case XOR:
+        return a ^ b;
+    default:
+        return a & ~b;
+    }
+}
+
+// op is one of the four two-input gates, or TERN: the three-input function
+// whose truth table is imm (bit 4a + 2b + c for the values a, b, c).
+constexpr int TERN = 4;
+struct Gate {
+    int op, a, b, c = zero, imm = 0;
+};
+
+TT apply3(unsigned imm, TT a, TT b, TT c) {
+    TT r = 0;
+    for (unsigned k = 0; k < 8; ++k)
+        if ((imm >> k) & 1u)
+            r |= ((k & 4u) ? a : ~a) & ((k & 2u) ? b : ~b) & ((k & 1u) ? c : ~c);
+    return r;
+}
+
+// Whether the search builds three-input operations (vpternlog) instead of
+// two-input gates.
+bool ternary = false;
+
+// Must be 1 on `on`, 0 on `off`.
+struct Spec {
+    TT on, off;
+};
+
+bool meets(TT t, Spec s) {
+    return (t & s.on) == s.on && (t & s.off) == 0;
+}
+
+// The truth table with the two halves split by input v exchanged.
+TT swap_var(TT t, int v) {
+    const unsigned k = 5 - v, sh = 1u << k;
+    const TT lo = ~var_tt(v);
+    return ((t >> sh) & lo) | ((t & lo) << sh);
+}
+
+// The spec made independent of input v, or false where it cannot be.
+bool project(Spec &s, int v) {
+    const Spec p{s.on | swap_var(s.on, v), s.off | swap_var(s.off, v)};
+    if (p.on & p.off)
+        return false;
+    s = p;
+    return true;
+}
+
+// The inputs the spec cannot do without; s is made independent of the others.
+unsigned dependent(Spec &s) {
+    unsigned deps = 0;
+    for (int v = 0; v < inputs; ++v)
+        if (!project(s, v))
+            deps |= 1u << v;
+    return deps;
+}
+
+struct Circuit {
+    std::vector<TT> tt;
+    std::vector<Gate> gates;
+    std::unordered_map<TT, int> index;
+
+    Circuit() {
+        for (int i = 0; i < inputs; ++i)
+            push(var_tt(i));
+        push(0);
+        push(~TT{0});
+    }
+    void push(TT t) {
+        index.emplace(t, static_cast<int>(tt.size()));
+        tt.push_back(t);
+    }
+    int gate(int op, int a, int b) {
+        const TT t = apply(op, tt[a], tt[b]);
+        if (auto it = index.find(t); it != index.end())
+            return it->second;
+        gates.push_back({op, a, b});
+        push(t);
+        return static_cast<int>(tt.size()) - 1;
+    }
+    int gate3(unsigned imm, int a, int b, int c) {
+        const TT t = apply3(imm, tt[a], tt[b], tt[c]);
+        if (auto it = index.find(t); it != index.end())
+            return it->second;
+        gates.push_back({TERN, a, b, c, static_cast<int>(imm)});
+        push(t);
+        return static_cast<int>(tt.size()) - 1;
+    }
+    std::size_t size() const { return tt.size(); }
+    void truncate(std::size_t n) {
+        while (tt.size() > n) {
+            index.erase(tt.back());
+            tt.pop_back();
+            gates.pop_back();
+        }
+    }
+};
+
+int find(const Circuit &c, Spec s) {
+    for (std::size_t i = 0; i < c.size(); ++i)
+        if (meets(c.tt[i], s))
+            return static_cast<int>(i);
+    return -1;
+}
+
+// One gate on two existing values that meets s, added; -1 if there is none.
+int find_one_gate(Circuit &c, Spec s) {
+    const int n = static_cast<int>(c.size());
+    for (int a = 0; a < n; ++a) {
+        const TT ta = c.tt[a];
+        for (int b = 0; b < n; ++b) {
+            const TT tb = c.tt[b];
+            if (b > a) {
+                if (meets(ta & tb, s))
+                    return c.gate(AND, a, b);
+                if (meets(ta | tb, s))
+                    return c.gate(OR, a, b);
+                if (meets(ta ^ tb, s))
+                    return c.gate(XOR, a, b);
+            }
+            if (a != b && meets(ta & ~tb, s))
+                return c.gate(ANDN, a, b);
+        }
+    }
+    return -1;
+}
+
+// Two gates, op1(a, op2(b, d)) with a, b and d existing values, that meet s,
+// added; -1 if there are none. (Cheaper than a split, which costs two gates
+// before its parts.)
+int find_two_gates(Circuit &c, Spec s) {
+    const int n = static_cast<int>(c.size());
+    for (int b = 0; b < n; ++b)
+        for (int d = 0; d < n; ++d) {
+            if (d == b)
+                continue;
+            for (int op2 = 0; op2 < 4; ++op2) {
+                if (op2 != ANDN && d < b)
+                    continue;
+                const TT t = apply(op2, c.tt[b], c.tt[d]);
+                const bool covers = (t & s.on) == s.on, clear = (t & s.off) == 0,
+                           misses = (t & s.on) == 0;
+                for (int a = 0; a < n; ++a) {
+                    const TT ta = c.tt[a];
+                    int op1 = -1;
+                    bool swap = false;
+                    if (covers && meets(ta & t, s))
+                        op1 = AND;
+                    else if (clear && meets(ta | t, s))
+                        op1 = OR;
+                    else if (meets(ta ^ t, s))
+                        op1 = XOR;
+                    else if (misses && meets(ta & ~t, s))
+                        op1 = ANDN;
+                    else if (covers && meets(t & ~ta, s)) {
+                        op1 = ANDN;
+                        swap = true;
+                    }
+                    if (op1 < 0)
+                        continue;
+                    const int inner = c.gate(op2, b, d);
+                    return swap ? c.gate(op1, inner, a) : c.gate(op1, a, inner);
+                }
+            }
+        }
+    return -1;
+}
+
+// One three-input operation on existing values that meets s, added; -1 if
+// there is none. Pairs first, then triples; the values a function leaves
+// free are given 0.
+int find_one_op3(Circuit &c, Spec s) {
+    const int n = static_cast<int>(c.size());
+    const auto fits = [&](TT ta, TT tb, TT tc, unsigned &imm) {
+        imm = 0;
+        for (unsigned k = 0; k < 8; ++k) {
+            const TT cls = ((k & 4u) ? ta : ~ta) & ((k & 2u) ? tb : ~tb) & ((k & 1u) ? tc : ~tc);
+            const bool on = cls & s.on, off = cls & s.off;
+            if (on && off)
+                return false;
+            if (on)
+                imm |= 1u << k;
+        }
+        return true;
+    };
+    unsigned imm;
+    for (int a = 0; a < n; ++a)
+        for (int b = a + 1; b < n; ++b)
+            if (fits(c.tt[a], c.tt[b], 0, imm))
+                return c.gate3(imm, a, b, zero);
+    for (int a = 0; a < n; ++a)
+        for (int b = a + 1; b < n; ++b)
+            for (int d = b + 1; d < n; ++d)
+                if (fits(c.tt[a], c.tt[b], c.tt[d], imm))
+                    return c.gate3(imm, a, b, d);
+    return -1;
+}
+
+// The immediate of f(A, B, C) for vpternlog.
+template <class F> unsigned imm_of(F f) {
+    unsigned imm = 0;
+    for (unsigned k = 0; k < 8; ++k)
+        if (f((k >> 2) & 1u, (k >> 1) & 1u, k & 1u))
+            imm |= 1u << k;
+    return imm;
+}
+
+enum Form { F_XOR, F_OR, F_ANDN, F_MUX };
+struct Split {
+    int v, pol, form;
+};
+
+int synth(Circuit &c, Spec s, int effort);
+
+// s & h, or ~s & h, with s the input v.
+int select(Circuit &c, int v, int pol, int h) {
+    return pol == 0 ? c.gate(AND, v, h) : c.gate(ANDN, h, v);
+}
+
+// Builds f by the split; -1 where the split does not apply.
+int apply_split(Circuit &c, Spec f, unsigned deps, Split sp, int effort) {
+    const TT sv = var_tt(sp.v);
+    const TT h1 = sp.pol == 0 ? sv : ~sv, h0 = ~h1;
+    const auto fewer = [&](Spec &sub) {
+        Spec t = sub;
+        const unsigned d = dependent(t);
+        if (d & ~deps || d == deps)
+            return false;
+        sub = t;
+        return true;
+    };
+    Spec gs, hs;
+    switch (sp.form) {
+    case F_XOR:
+    case F_MUX:
+        gs = {f.on & h0, f.off & h0};
+        break;
+    case F_OR:
+        gs = {f.on & h0, f.off};
+        break;
+    default:
+        gs = {f.on, f.off & h0};
+        break;
+    }
+    int g = find(c, gs);
+    if (g < 0) {
+        if (!fewer(gs))
+            return -1;
+        g = synth(c, gs, effort);
+    }
+    const TT tg = c.tt[g];
+    switch (sp.form) {
+    case F_XOR:
+        hs = {h1 & ((f.on & ~tg) | (f.off & tg)), h1 & ((f.off & ~tg) | (f.on & tg))};
+        break;
+    case F_MUX:
+        hs = {f.on & h1, f.off & h1};
+        break;
+    case F_OR:
+        hs = {h1 & f.on & ~tg, h1 & f.off};
+        break;
+    default:
+        hs = {h1 & f.off & tg, h1 & f.on};
+        break;
+    }
+    int h = find(c, hs);
+    if (h < 0) {
+        if (!fewer(hs))
+            return -1;
+        h = synth(c, hs, effort);
+    }
+    if (ternary) {
+        // One operation on (s, g, h).
+        const unsigned p = static_cast<unsigned>(sp.pol);
+        unsigned imm;
+        switch (sp.form) {
+        case F_XOR:
+            imm = imm_of([p](unsigned a, unsigned b, unsigned c) { return b ^ ((a ^ p) & c); });
+            break;
+        case F_OR:
+            imm = imm_of([p](unsigned a, unsigned b, unsigned c) { return b | ((a ^ p) & c); });
+            break;
+        case F_ANDN:
+            imm = imm_of([p](unsigned a, unsigned b, unsigned c) { return b & !((a ^ p) & c); });
+            break;
+        default:
+            imm = imm_of([](unsigned a, unsigned b, unsigned c) { return a ? c : b; });
+            break;
+        }
+        return c.gate3(imm, sp.v, g, h);
+    }
+    switch (sp.form) {
+    case F_XOR:
+        return c.gate(XOR, g, select(c, sp.v, sp.pol, h));
+    case F_OR:
+        return c.gate(OR, g, select(c, sp.v, sp.pol, h));
+    case F_ANDN:
+        return c.gate(ANDN, g, select(c, sp.v, sp.pol, h));
+    default:
+        return c.gate(OR, c.gate(ANDN, g, sp.v), c.gate(AND, sp.v, h));
+    }
+}
+
+int synth(Circuit &c, Spec s, int effort) {
+    if (const int n = find(c, s); n >= 0)
+        return n;
+    if (const int n = ternary ? find_one_op3(c, s) : find_one_gate(c, s); n >= 0)
+        return n;
+    if (!ternary)
+        if (const int n = find_two_gates(c, s); n >= 0)
+            return n;
+    const unsigned deps = dependent(s);
+    std::vector<Split> splits;
+    for (int v = 0; v < inputs; ++v)
+        if (deps >> v & 1u) {
+            for (int form : {F_XOR, F_OR, F_ANDN})
+                for (int pol = 0; pol < 2; ++pol)
+                    splits.push_back({v, pol, form});
+            splits.push_back({v, 0, F_MUX});
+        }
+    if (effort == 0) {
+        for (const Split &sp : splits)
+            if (const int n = apply_split(c, s, deps, sp, 0); n >= 0)
+                return n;
+        std::fprintf(stderr, "no split applies\n");
+        std::exit(1);
+    }
+    const std::size_t mark = c.size();
+    std::size_t best_cost = SIZE_MAX;
+    Split best{};
+    for (const Split &sp : splits) {
+        const int n = apply_split(c, s, deps, sp, effort - 1);
+        if (n >= 0 && c.size() - mark < best_cost) {
+            best_cost = c.size() - mark;
+            best = sp;
+        }
+        c.truncate(mark);
+    }
+    return apply_split(c, s, deps, best, effort);
+}
+
+// Output bit j (0 = most significant) of S-box s as a truth table.
+TT output_tt(int s, int j) {
+    TT t = 0;
+    for (unsigned x = 0; x < 64; ++x) {
+        const unsigned v = velk::sbox[s][((x >> 4) & 2u) | (x & 1u)][(x >> 1) & 15u];
+        if ((v >> (3 - j)) & 1u)
+            t |= TT{1} << x;
+    }
+    return t;
+}
+
+struct Result {
+    Circuit c;
+    std::array<int, 4> out;
+};
+
+Result build(int s, const std::array<int, 4> &order, int effort) {
+    Result r;
+    for (int j : order) {
+        const TT t = output_tt(s, j);
+        r.out[j] = synth(r.c, {t, ~t}, effort);
+    }
+    return r;
+}
+
+// ---- Three-input packing ----
+
+struct Gate3 {
+    unsigned imm;
+    int a, b, c;
+};
+
+struct Packed {
+    std::vector<Gate3> ops;
+    std::array<int, 4> out;
+};
+
+// The leaves (at most three values of the two-input circuit) each gate is
+// computed from once merged, and its truth table over them.
+Packed pack(const Circuit &c, const std::array<int, 4> &out) {
+    const int n = static_cast<int>(c.size());
+    std::vector<int> uses(n, 0);
+    for (const Gate &g : c.gates) {
+        ++uses[g.a];
+        ++uses[g.b];
+    }
+    for (int o : out)
+        uses[o] += 2; // an output is always its own operation
+    // For each gate: its leaves and its function of them (3-bit truth table
+    // over leaf values, as vpternlog's immediate: bit (A<<2 | B<<1 | C)).
+    struct Cover {
+        std::vector<int> leaves;
+    };
+    std::vector<Cover> cover(n);
+    const auto leaves_of = [&](int node, std::vector<int> &acc) {
+        if (node >= first_gate && uses[node] == 1)
+            for (int l : cover[node].leaves)
+                acc.push_back(l);
+        else
+            acc.push_back(node);
+    };
+    std::vector<bool> merged(n, false);
+    for (int i = first_gate; i < n; ++i) {
+        const Gate &g = c.gates[i - first_gate];
+        // Try absorbing both, then the first, then the second, then none.
+        std::vector<int> best;
+        for (int mode = 0; mode < 4 && best.empty(); ++mode) {
+            std::vector<int> acc;
+            const bool ta = mode == 0 || mode == 1, tb = mode == 0 || mode == 2;
+            if (ta && !(g.a >= first_gate && uses[g.a] == 1))
+                continue;
+            if (tb && !(g.b >= first_gate && uses[g.b] == 1))
+                continue;
+            if (ta)
+                leaves_of(g.a, acc);
+            else
+                acc.push_back(g.a);
+            if (tb)
+                leaves_of(g.b, acc);
+            else
+                acc.push_back(g.b);
+            std::sort(acc.begin(), acc.end());
+            acc.erase(std::unique(acc.begin(), acc.end()), acc.end());
+            // The constants are folded into the immediate.
+            std::erase_if(acc, [](int l) { return l == zero || l == ones; });
+            if (acc.size() <= 3) {
+                best = acc;
+                if (ta)
+                    merged[g.a] = true;
+                if (tb)
+                    merged[g.b] = true;
+            }
+        }
+        cover[i].leaves = best;
+    }
+    // Emit every gate not merged into its consumer, renumbered.
+    Packed p;
+    std::vector<int> number(n, -1);
+    for (int i = 0; i < first_gate; ++i)
+        number[i] = i;
+    int next = first_gate;
+    for (int i = first_gate; i < n; ++i) {
+        if (merged[i])
+            continue;
+        const auto &leaves = cover[i].leaves;
+        // Evaluate the node over the 8 leaf assignments.
+        unsigned imm = 0;
+        for (unsigned k = 0; k < 8; ++k) {
+            // Give each leaf a value, propagate through the merged gates.
+            std::vector<int> val(n, -1);
+            for (std::size_t li = 0; li < leaves.size(); ++li)
+                val[leaves[li]] = (k >> (2 - li)) & 1u;
+            const auto eval = [&](auto &&self, int node) -> int {
+                if (val[node] >= 0)
+                    return val[node];
+                if (node == zero)
+                    return 0;
+                if (node == ones)
+                    return 1;
+                const Gate &g = c.gates[node - first_gate];
+                const int a = self(self, g.a), b = self(self, g.b);
+                int r;
+                switch (g.op) {
+                case AND:
+                    r = a & b;
+                    break;
+                case OR:
+                    r = a | b;
+                    break;
+                case XOR:
+                    r = a ^ b;
+                    break;
+                default:
+                    r = a & !b;
+                    break;
+                }
+                return val[node] = r;
+            };
+            if (eval(eval, i))
+                imm |= 1u << k;
+        }
+        Gate3 g3{imm, zero, zero, zero};
+        int *slots[3] = {&g3.a, &g3.b, &g3.c};
+        for (std::size_t li = 0; li < leaves.size(); ++li)
+            *slots[li] = number[leaves[li]];
+        g3.imm = imm;
+        p.ops.push_back(g3);
+        number[i] = next++;
+    }
+    for (int j = 0; j < 4; ++j)
+        p.out[j] = number[out[j]];
+    return p;
+}
+
+const char *op_name(int op) {
+    static const char *const names[] = {"g_and", "g_or", "g_xor", "g_andn"};
+    return names[op];
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const int effort = argc > 1 ? std::atoi(argv[1]) : 1;
+    const int effort3 = argc > 2 ? std::atoi(argv[2]) : 2;
+    std::vector<Result> best(8);
+    std::vector<Packed> packed(8);
+    for (int s = 0; s < 8; ++s) {
+        std::array<int, 4> order{0, 1, 2, 3};
+        std::size_t best_size = SIZE_MAX;
+        do {
+            Result r = build(s, order, effort);
+            if (r.c.gates.size() < best_size) {
+                best_size = r.c.gates.size();
+                best[s] = r;
+            }
+        } while (std::next_permutation(order.begin(), order.end()));
+        packed[s] = pack(best[s].c, best[s].out);
+        // The search again with three-input operations; the smaller of it
+        // and the packed two-input circuit is kept.
+        ternary = true;
+        std::array<int, 4> order3{0, 1, 2, 3};
+        do {
+            Result r = build(s, order3, effort3);
+            if (r.c.gates.size() < packed[s].ops.size()) {
+                Packed p;
+                for (const Gate &g : r.c.gates)
+                    p.ops.push_back({static_cast<unsigned>(g.imm), g.a, g.b, g.c});
+                p.out = r.out;
+                packed[s] = p;
+            }
+        } while (std::next_permutation(order3.begin(), order3.end()));
+        ternary = false;
+        std::fprintf(stderr, "S%d: %zu gates, %zu ternary\n", s + 1, best[s].c.gates.size(),
+                     packed[s].ops.size());
+    }
+    std::printf("// Generated by gen_sbox_circuits.cpp; do not edit. Regenerate with\n"
+                "//   gen_sbox_circuits > sbox_circuits.hpp\n"
+                "// and check the test that compares the two.\n"
+                "#pragma once\n\n#include \"sbox_circuit_types.hpp\"\n\n"
+                "namespace velk::bulk {\n\n");
+    std::printf("// Two-input circuits: values 0-5 are the inputs, 6 and 7 the constants 0\n"
+                "// and all ones, 8 onwards the gates in order.\n");
+    std::printf("inline constexpr Circuit2 circuits2[8] = {\n");
+    for (int s = 0; s < 8; ++s) {
+        const auto &r = best[s];
+        std::printf("    {%zu, {%d, %d, %d, %d}, {\n", r.c.gates.size(), r.out[0], r.out[1],
+                    r.out[2], r.out[3]);
+        for (const Gate &g : r.c.gates)
+            std::printf("        {%s, %d, %d},\n", op_name(g.op), g.a, g.b);
+        std::printf("    }},\n");
+    }
+    std::printf("};\n\n");
+    std::printf("// Three-input circuits: each operation is vpternlog's immediate (bit\n"
+                "// 4a + 2b + c of it is the result for inputs a, b, c) and its three values.\n");
+    std::printf("inline constexpr Circuit3 circuits3[8] = {\n");
+    for (int s = 0; s < 8; ++s) {
+        const auto &p = packed[s];
+        std::printf("    {%zu, {%d, %d, %d, %d}, {\n", p.ops.size(), p.out[0], p.out[1], p.out[2],
+                    p.out[3]);
+        for (const Gate3 &g : p.ops)
+            std::printf("        {0x%02x, %d, %d, %d},\n", g.imm, g.a, g.b, g.c);
+        std::printf("    }},\n");
+    }
+    std::printf("};\n\n} // namespace velk::bulk\n");
+}
