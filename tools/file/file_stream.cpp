@@ -114,7 +114,7 @@ StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
     Cipher cipher = make_cipher(key, vector, mode);
     // The key in the block paths' forms, once for the whole file.
     velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
-    const SecretHeld held(&bulk_key, sizeof bulk_key);
+    const SecretHeld key_held(&bulk_key, sizeof bulk_key);
     cipher.key = &bulk_key;
     if (StreamResult r;
         threaded_stream(Direction::encrypt, mode, in, out, bulk_key, cipher.chain, progress, r))
@@ -158,7 +158,7 @@ StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
     Cipher cipher = make_cipher(key, vector, mode);
     // The key in the block paths' forms, once for the whole file.
     velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
-    const SecretHeld held(&bulk_key, sizeof bulk_key);
+    const SecretHeld key_held(&bulk_key, sizeof bulk_key);
     cipher.key = &bulk_key;
     if (StreamResult r;
         threaded_stream(Direction::decrypt, mode, in, out, bulk_key, cipher.chain, progress, r))
