@@ -161,8 +161,8 @@ def main():
     args = ap.parse_args()
 
     summary = []
-    for spec in args.bench:
-        label, path = spec.split("=", 1)
+    for arg in args.bench:
+        label, path = arg.split("=", 1)
         ratios = bench_section(label, medians(path))
         for what, names, target in [
                 ("single DES one block per call vs DES_ecb_encrypt", SINGLE, 1.25),

@@ -92,11 +92,11 @@ TT apply3(unsigned imm, TT a, TT b, TT c) {
 bool ternary = false;
 
 // Must be 1 on `on`, 0 on `off`.
-struct Spec {
+struct Want {
     TT on, off;
 };
 
-bool meets(TT t, Spec s) {
+bool meets(TT t, Want s) {
     return (t & s.on) == s.on && (t & s.off) == 0;
 }
 
@@ -107,17 +107,17 @@ TT swap_var(TT t, int v) {
     return ((t >> sh) & lo) | ((t & lo) << sh);
 }
 
-// The spec made independent of input v, or false where it cannot be.
-bool project(Spec &s, int v) {
-    const Spec p{s.on | swap_var(s.on, v), s.off | swap_var(s.off, v)};
+// The wanted function made independent of input v, or false where it cannot be.
+bool project(Want &s, int v) {
+    const Want p{s.on | swap_var(s.on, v), s.off | swap_var(s.off, v)};
     if (p.on & p.off)
         return false;
     s = p;
     return true;
 }
 
-// The inputs the spec cannot do without; s is made independent of the others.
-unsigned dependent(Spec &s) {
+// The inputs the wanted function cannot do without; s is made independent of the others.
+unsigned dependent(Want &s) {
     unsigned deps = 0;
     for (int v = 0; v < inputs; ++v)
         if (!project(s, v))
@@ -166,7 +166,7 @@ struct Circuit {
     }
 };
 
-int find(const Circuit &c, Spec s) {
+int find(const Circuit &c, Want s) {
     for (std::size_t i = 0; i < c.size(); ++i)
         if (meets(c.tt[i], s))
             return static_cast<int>(i);
@@ -174,7 +174,7 @@ int find(const Circuit &c, Spec s) {
 }
 
 // One gate on two existing values that meets s, added; -1 if there is none.
-int find_one_gate(Circuit &c, Spec s) {
+int find_one_gate(Circuit &c, Want s) {
     const int n = static_cast<int>(c.size());
     for (int a = 0; a < n; ++a) {
         const TT ta = c.tt[a];
@@ -198,7 +198,7 @@ int find_one_gate(Circuit &c, Spec s) {
 // Two gates, op1(a, op2(b, d)) with a, b and d existing values, that meet s,
 // added; -1 if there are none. (Cheaper than a split, which costs two gates
 // before its parts.)
-int find_two_gates(Circuit &c, Spec s) {
+int find_two_gates(Circuit &c, Want s) {
     const int n = static_cast<int>(c.size());
     for (int b = 0; b < n; ++b)
         for (int d = 0; d < n; ++d) {
@@ -239,7 +239,7 @@ int find_two_gates(Circuit &c, Spec s) {
 // One three-input operation on existing values that meets s, added; -1 if
 // there is none. Pairs first, then triples; the values a function leaves
 // free are given 0.
-int find_one_op3(Circuit &c, Spec s) {
+int find_one_op3(Circuit &c, Want s) {
     const int n = static_cast<int>(c.size());
     const auto fits = [&](TT ta, TT tb, TT tc, unsigned &imm) {
         imm = 0;
@@ -280,7 +280,7 @@ struct Split {
     int v, pol, form;
 };
 
-int synth(Circuit &c, Spec s, int effort);
+int synth(Circuit &c, Want s, int effort);
 
 // s & h, or ~s & h, with s the input v.
 int select(Circuit &c, int v, int pol, int h) {
@@ -288,18 +288,18 @@ int select(Circuit &c, int v, int pol, int h) {
 }
 
 // Builds f by the split; -1 where the split does not apply.
-int apply_split(Circuit &c, Spec f, unsigned deps, Split sp, int effort) {
+int apply_split(Circuit &c, Want f, unsigned deps, Split sp, int effort) {
     const TT sv = var_tt(sp.v);
     const TT h1 = sp.pol == 0 ? sv : ~sv, h0 = ~h1;
-    const auto fewer = [&](Spec &sub) {
-        Spec t = sub;
+    const auto fewer = [&](Want &sub) {
+        Want t = sub;
         const unsigned d = dependent(t);
         if (d & ~deps || d == deps)
             return false;
         sub = t;
         return true;
     };
-    Spec gs, hs;
+    Want gs, hs;
     switch (sp.form) {
     case F_XOR:
     case F_MUX:
@@ -371,7 +371,7 @@ int apply_split(Circuit &c, Spec f, unsigned deps, Split sp, int effort) {
     }
 }
 
-int synth(Circuit &c, Spec s, int effort) {
+int synth(Circuit &c, Want s, int effort) {
     if (const int n = find(c, s); n >= 0)
         return n;
     if (const int n = ternary ? find_one_op3(c, s) : find_one_gate(c, s); n >= 0)
