@@ -52,21 +52,6 @@ void run(Direction direction, Cipher &c, unsigned char *buf, std::size_t length)
     process_blocks(direction, c.mode, buf, length, *c.key, c.chain);
 }
 
-// Reads until `want` bytes are in or the input ends, so a short count always
-// means end of input (or an error, which the caller asks ferror about), also
-// from pipes that deliver data in small pieces.
-std::size_t read_full(std::FILE *in, unsigned char *buf, std::size_t want) {
-    std::size_t got = 0;
-    errno = 0;
-    while (got < want) {
-        const std::size_t n = std::fread(buf + got, 1, want - got, in);
-        if (n == 0)
-            break;
-        got += n;
-    }
-    return got;
-}
-
 bool write_all(std::FILE *out, const unsigned char *buf, std::size_t length) {
     return std::fwrite(buf, 1, length, out) == length;
 }
@@ -82,6 +67,18 @@ StreamResult read_failure() {
 }
 
 } // namespace
+
+std::size_t read_full(std::FILE *in, unsigned char *buf, std::size_t want) {
+    std::size_t got = 0;
+    errno = 0;
+    while (got < want) {
+        const std::size_t n = std::fread(buf + got, 1, want - got, in);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return got;
+}
 
 // The blocks of ECB and those of CBC decryption do not depend on one another,
 // so the library's many-block path takes the whole buffer at once; it gives

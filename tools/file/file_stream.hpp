@@ -39,6 +39,11 @@ enum class Direction { encrypt, decrypt };
 void process_blocks(Direction direction, int mode, unsigned char *buf, std::size_t length,
                     const velk::Ede3BulkKey &key, unsigned char chain[8]);
 
+// Reads until `want` bytes are in or the input ends, so a short count always
+// means end of input (or an error, which the caller asks ferror about), also
+// from pipes that deliver data in small pieces. Clears errno first.
+std::size_t read_full(std::FILE *in, unsigned char *buf, std::size_t want);
+
 struct StreamResult {
     enum Status {
         ok,

@@ -135,21 +135,6 @@ void stop_workers(Pipeline &p) {
     p.started = 0;
 }
 
-// Reads until `want` bytes are in or the input ends; a short count means the
-// end of the input or an error (ferror tells), also from a pipe that
-// delivers little at a time.
-std::size_t read_full(std::FILE *in, unsigned char *buf, std::size_t want) {
-    std::size_t got = 0;
-    errno = 0;
-    while (got < want) {
-        const std::size_t n = std::fread(buf + got, 1, want - got, in);
-        if (n == 0)
-            break;
-        got += n;
-    }
-    return got;
-}
-
 StreamResult read_failure() {
     const int err = errno;
     return StreamResult{StreamResult::read_failed, err != 0 ? err : EIO};
