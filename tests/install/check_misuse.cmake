@@ -1,16 +1,32 @@
 # Compiles misuse.cpp for one case: the control must compile cleanly; any
 # other case must be refused, and the first error must be reported on the
 # line that names the case, so a typo elsewhere cannot pass for the refusal.
+# With -DSTD=c++17 (or another standard) and -DFIRST_ERROR=text, the
+# compilation must fail instead and its first error must contain the text.
 foreach(var CXX INCLUDE SOURCE CASE)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "check_misuse.cmake needs -D${var}=...")
   endif()
 endforeach()
+if(NOT DEFINED STD)
+  set(STD c++20)
+endif()
 
 execute_process(
-  COMMAND ${CXX} -std=c++20 -fsyntax-only -Wall -Wextra -Wpedantic -I${INCLUDE}
+  COMMAND ${CXX} -std=${STD} -fsyntax-only -Wall -Wextra -Wpedantic -I${INCLUDE}
           -DVELK_MISUSE_${CASE} ${SOURCE}
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+
+if(DEFINED FIRST_ERROR)
+  string(REGEX MATCH "[^\n]*error:[^\n]*" first "${err}")
+  string(FIND "${first}" "${FIRST_ERROR}" at)
+  if(rc EQUAL 0 OR at EQUAL -1)
+    message(FATAL_ERROR "-std=${STD} must fail with \"${FIRST_ERROR}\" first "
+                        "(exit ${rc}):\n${err}")
+  endif()
+  message(STATUS "-std=${STD} refused: ${first}")
+  return()
+endif()
 
 if(CASE STREQUAL "control")
   if(NOT rc EQUAL 0 OR NOT err STREQUAL "")

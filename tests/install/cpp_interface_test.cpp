@@ -1,13 +1,23 @@
 // The C++ interface against the C functions it wraps: same classes, same
 // schedules, same bytes, and the chain helpers chain as a careful C caller
-// would. What it refuses at compile time is checked by misuse.cpp.
+// would. Its own additions (three-key EDE, key check values, parity, MACs)
+// against libcrypto, velkfile and published answers. What it refuses at
+// compile time is checked by misuse.cpp.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
 #include <type_traits>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
+#include "libcrypto_oracle.hpp"
 #include "velk_test.hpp"
 #include "velkcore.hpp"
 
@@ -276,6 +286,7 @@ TEST(CppStreams, AShortOutputIsRefusedAndNothingWritten) {
     check_output_sizes(velk::Schedule(k));
     check_output_sizes(velk::Ede2Schedule(std::array<unsigned char, 16>{1, 2, 3}));
     check_output_sizes(velk::Eee3Schedule(std::array<unsigned char, 24>{4, 5, 6}));
+    check_output_sizes(velk::Ede3Schedule(std::array<unsigned char, 24>{7, 8, 9}));
 }
 
 // How many of the three stream members accept these argument types.
@@ -301,6 +312,7 @@ template <class S> constexpr bool fixed_sizes_checked_at_compile_time() {
 static_assert(fixed_sizes_checked_at_compile_time<velk::Schedule>());
 static_assert(fixed_sizes_checked_at_compile_time<velk::Ede2Schedule>());
 static_assert(fixed_sizes_checked_at_compile_time<velk::Eee3Schedule>());
+static_assert(fixed_sizes_checked_at_compile_time<velk::Ede3Schedule>());
 // Only a schedule that outlives the chain is taken.
 static_assert(std::is_constructible_v<velk::CbcEncryptor<velk::Schedule>, const velk::Schedule &,
                                       velk::BlockIn>);
@@ -359,6 +371,391 @@ TEST(CppModes, TripleKeyClassesCombine) {
     EXPECT_EQ(ede2(join({plain, weak})), velk::KeyClass::weak);
     EXPECT_EQ(eee3(join({plain, plain, semi})), velk::KeyClass::semiweak);
     EXPECT_EQ(eee3(join({plain, plain, plain})), velk::KeyClass::normal);
+}
+
+// Two schedules that must be the same cipher, through every member: ECB and
+// CBC both ways over several blocks, the streams cut at random places with
+// the registers compared at the end.
+template <class A, class B> void same_in_every_mode(const A &a, const B &b, Random &rng) {
+    const Bytes msg = rng.bytes(48);
+    const Block iv = rng.block();
+    for (std::size_t i = 0; i < msg.size(); i += 8) {
+        const std::span<const unsigned char, 8> in(&msg[i], 8);
+        Block x, y;
+        a.ecb_encrypt(in, x), b.ecb_encrypt(in, y);
+        ASSERT_EQ(x, y);
+        a.ecb_decrypt(in, x), b.ecb_decrypt(in, y);
+        ASSERT_EQ(x, y);
+        a.cbc_encrypt(in, x, iv), b.cbc_encrypt(in, y, iv);
+        ASSERT_EQ(x, y);
+        a.cbc_decrypt(in, x, iv), b.cbc_decrypt(in, y, iv);
+        ASSERT_EQ(x, y);
+    }
+    for (int mode = 0; mode < 3; ++mode) {
+        Block reg_a = iv, reg_b = iv;
+        Bytes out_a(msg.size()), out_b(msg.size());
+        for (std::size_t at = 0; at < msg.size();) {
+            const std::size_t n = std::min(msg.size() - at, rng.below(12));
+            const velk::BytesIn in(msg.data() + at, n);
+            const velk::BytesOut oa(out_a.data() + at, n), ob(out_b.data() + at, n);
+            if (mode == 0)
+                a.cfb_encrypt(in, oa, reg_a), b.cfb_encrypt(in, ob, reg_b);
+            if (mode == 1)
+                a.cfb_decrypt(in, oa, reg_a), b.cfb_decrypt(in, ob, reg_b);
+            if (mode == 2)
+                a.ofb(in, oa, reg_a), b.ofb(in, ob, reg_b);
+            at += n;
+        }
+        ASSERT_EQ(out_a, out_b) << "stream mode " << mode;
+        ASSERT_EQ(reg_a, reg_b) << "stream mode " << mode;
+    }
+}
+
+template <std::size_t N> std::array<unsigned char, N> key_from_hex(const std::string &hex) {
+    const Bytes b = from_hex(hex);
+    std::array<unsigned char, N> k{};
+    if (b.size() != N)
+        throw std::invalid_argument("wrong key length: " + hex);
+    std::copy(b.begin(), b.end(), k.begin());
+    return k;
+}
+
+// The sample of NIST SP 800-67 (its plaintext has the typo "qufck").
+TEST(CppEde3, PublishedSampleBothWays) {
+    const auto key = key_from_hex<24>("0123456789abcdef23456789abcdef01456789abcdef0123");
+    const std::string text = "The qufck brown fox jump";
+    Bytes data(text.begin(), text.end());
+    const velk::Ede3Schedule s(key);
+    for (std::size_t i = 0; i < data.size(); i += 8)
+        s.ecb_encrypt(std::span<unsigned char, 8>(&data[i], 8),
+                      std::span<unsigned char, 8>(&data[i], 8));
+    EXPECT_EQ(to_hex(data), "a826fd8ce53b855fcce21c8112256fe668d5c05dd9b6b900");
+    for (std::size_t i = 0; i < data.size(); i += 8)
+        s.ecb_decrypt(std::span<unsigned char, 8>(&data[i], 8),
+                      std::span<unsigned char, 8>(&data[i], 8));
+    EXPECT_EQ(std::string(data.begin(), data.end()), text);
+    // The EEE family under the same key is another cipher: neither reads the
+    // other's data.
+    const Block first{'T', 'h', 'e', ' ', 'q', 'u', 'f', 'c'};
+    Block eee;
+    velk::Eee3Schedule(key).ecb_encrypt(first, eee);
+    EXPECT_NE(to_hex(eee), "a826fd8ce53b855f");
+}
+
+// libcrypto's des-ede3, des-ede3-cbc and des-ede3-cfb8 through EVP; it has
+// no 8-bit OFB, so that oracle runs the mode over EVP's des-ede3 blocks.
+TEST(CppEde3, EqualsLibcryptoInEveryMode) {
+    VELK_REQUIRE_LIBCRYPTO();
+#ifdef VELK_HAVE_LIBCRYPTO
+    namespace oracle = velk::test::oracle;
+    Random rng(41);
+    for (int t = 0; t < 40; ++t) {
+        const auto key = random_key<24>(rng);
+        const velk::Ede3Schedule s(key);
+        const Block iv = rng.block();
+        const Bytes msg = rng.bytes(8 * (1 + rng.below(8)));
+        Bytes ecb(msg.size()), ecb_back(msg.size()), cbc(msg.size()), cbc_back(msg.size());
+        velk::CbcEncryptor enc(s, iv);
+        velk::CbcDecryptor dec(s, iv);
+        for (std::size_t i = 0; i < msg.size(); i += 8) {
+            auto at = [&](Bytes &b) { return std::span<unsigned char, 8>(&b[i], 8); };
+            const std::span<const unsigned char, 8> in(&msg[i], 8);
+            s.ecb_encrypt(in, at(ecb));
+            s.ecb_decrypt(in, at(ecb_back));
+            enc(in, at(cbc));
+            dec(in, at(cbc_back));
+        }
+        ASSERT_EQ(ecb, oracle::evp(EVP_des_ede3(), key.data(), nullptr, msg, true));
+        ASSERT_EQ(ecb_back, oracle::evp(EVP_des_ede3(), key.data(), nullptr, msg, false));
+        ASSERT_EQ(cbc, oracle::evp(EVP_des_ede3_cbc(), key.data(), iv.data(), msg, true));
+        ASSERT_EQ(cbc_back, oracle::evp(EVP_des_ede3_cbc(), key.data(), iv.data(), msg, false));
+
+        // The streams at any length, cut at random places.
+        const Bytes text = rng.bytes(1 + rng.below(40));
+        Bytes ofb_want(text.size());
+        Block ofb_reg_want = iv;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const Bytes reg(ofb_reg_want.begin(), ofb_reg_want.end());
+            const unsigned char k = oracle::evp(EVP_des_ede3(), key.data(), nullptr, reg, true)[0];
+            ofb_want[i] = static_cast<unsigned char>(text[i] ^ k);
+            std::copy(ofb_reg_want.begin() + 1, ofb_reg_want.end(), ofb_reg_want.begin());
+            ofb_reg_want[7] = k;
+        }
+        for (int mode = 0; mode < 3; ++mode) {
+            SCOPED_TRACE("stream mode " + std::to_string(mode) + ", " +
+                         std::to_string(text.size()) + " bytes");
+            Block reg = iv;
+            Bytes out(text.size());
+            for (std::size_t at = 0; at < text.size();) {
+                const std::size_t n = std::min(text.size() - at, rng.below(11));
+                const velk::BytesIn in(text.data() + at, n);
+                const velk::BytesOut o(out.data() + at, n);
+                ASSERT_TRUE(mode == 0   ? s.cfb_encrypt(in, o, reg)
+                            : mode == 1 ? s.cfb_decrypt(in, o, reg)
+                                        : s.ofb(in, o, reg));
+                at += n;
+            }
+            if (mode == 2) {
+                ASSERT_EQ(out, ofb_want);
+                ASSERT_EQ(reg, ofb_reg_want);
+                continue;
+            }
+            ASSERT_EQ(out,
+                      oracle::evp(EVP_des_ede3_cfb8(), key.data(), iv.data(), text, mode == 0));
+            // The register ends as the last eight cipher bytes.
+            const Bytes &cipher = mode == 0 ? out : text;
+            Bytes tail(iv.begin(), iv.end());
+            tail.insert(tail.end(), cipher.begin(), cipher.end());
+            ASSERT_EQ(Bytes(reg.begin(), reg.end()), Bytes(tail.end() - 8, tail.end()));
+        }
+    }
+#endif
+}
+
+// K1 = K3 is two-key EDE, K1 = K2 = K3 single DES, in every mode; the class
+// is the OR of the three keys' classes.
+TEST(CppEde3, FewerKeysGiveTheOtherFamilies) {
+    Random rng(42);
+    for (int t = 0; t < 20; ++t) {
+        const Block k1 = rng.block(), k2 = rng.block();
+        std::array<unsigned char, 24> k121, k111;
+        std::array<unsigned char, 16> k12;
+        std::copy(k1.begin(), k1.end(), k12.begin());
+        std::copy(k2.begin(), k2.end(), k12.begin() + 8);
+        std::copy(k12.begin(), k12.end(), k121.begin());
+        std::copy(k1.begin(), k1.end(), k121.begin() + 16);
+        for (int i = 0; i < 3; ++i)
+            std::copy(k1.begin(), k1.end(), k111.begin() + 8 * i);
+        same_in_every_mode(velk::Ede3Schedule(k121), velk::Ede2Schedule(k12), rng);
+        same_in_every_mode(velk::Ede3Schedule(k111), velk::Schedule(k1), rng);
+    }
+    const auto weak_semi_plain =
+        key_from_hex<24>("010101010101010101fe01fe01fe01fe0123456789abcdef");
+    EXPECT_EQ(velk::Ede3Schedule(weak_semi_plain).key_class(), velk::KeyClass::weak_and_semiweak);
+    const auto plain_plain_semi =
+        key_from_hex<24>("0123456789abcdef23456789abcdef01e0fee0fef1fef1fe");
+    EXPECT_EQ(velk::Ede3Schedule(plain_plain_semi).key_class(), velk::KeyClass::semiweak);
+}
+
+#ifdef VELKFILE_BIN
+// velkfile's data is the cipher blocks of the zero-filled plaintext, then a
+// count byte: Ede3Schedule reads what velkfile writes and writes what it
+// reads, in both of its modes, for the same key and vector given as hex.
+TEST(CppEde3, ReadsAndWritesVelkfileData) {
+    char dir_template[] = "/tmp/velk_ede3_XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    const std::filesystem::path dir = dir_template;
+    auto write = [](const std::filesystem::path &p, const Bytes &b) {
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char *>(b.data()),
+                   static_cast<std::streamsize>(b.size()));
+    };
+    auto read = [](const std::filesystem::path &p) {
+        std::ifstream f(p, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(f), {});
+    };
+    auto velkfile = [&](const std::string &args) {
+        const std::string cmd = std::string("'") + VELKFILE_BIN + "' " + args;
+        return std::system(cmd.c_str());
+    };
+    Random rng(43);
+    const auto key = random_key<24>(rng);
+    const Block iv = rng.block();
+    const velk::Ede3Schedule s(key);
+    const std::string opts = "-K " + to_hex(key) + " -V " + to_hex(iv) + " ";
+    const Bytes plain = rng.bytes(37);
+    Bytes filled = plain;
+    filled.resize(40, 0);
+    write(dir / "plain", plain);
+    for (const bool cbc : {false, true}) {
+        SCOPED_TRACE(cbc ? "cbc" : "ecb");
+        const std::string mode = cbc ? "-m cbc " : "-m ecb ";
+        Bytes mine = filled;
+        velk::CbcEncryptor enc(s, iv);
+        for (std::size_t i = 0; i < mine.size(); i += 8) {
+            const std::span<unsigned char, 8> b(&mine[i], 8);
+            cbc ? enc(b, b) : s.ecb_encrypt(b, b);
+        }
+        mine.push_back(37 % 8);
+        ASSERT_EQ(velkfile(mode + opts + "'" + (dir / "plain").string() + "' '" +
+                           (dir / "theirs").string() + "'"),
+                  0);
+        EXPECT_EQ(to_hex(read(dir / "theirs")), to_hex(mine));
+        // And velkfile decrypts what Ede3Schedule wrote.
+        write(dir / "mine", mine);
+        ASSERT_EQ(velkfile("-d " + mode + opts + "'" + (dir / "mine").string() + "' '" +
+                           (dir / "back").string() + "'"),
+                  0);
+        EXPECT_EQ(read(dir / "back"), plain);
+    }
+    std::filesystem::remove_all(dir);
+}
+#endif
+
+TEST(CppKeyCheckValue, KnownAnswers) {
+    auto hex3 = [](const std::array<unsigned char, 3> &kcv) { return to_hex(kcv); };
+    const auto k16 = key_from_hex<16>("0123456789abcdeffedcba9876543210");
+    EXPECT_EQ(hex3(velk::key_check_value(velk::Ede2Schedule(k16))), "08d7b4");
+    // Single DES of the zero block under 0123456789ABCDEF is D5D44FF720683D0D.
+    const auto k8 = key_from_hex<8>("0123456789abcdef");
+    EXPECT_EQ(hex3(velk::key_check_value(velk::Schedule(k8))), "d5d44f");
+    const auto k24 = key_from_hex<24>("0123456789abcdeffedcba98765432100123456789abcdef");
+    EXPECT_EQ(hex3(velk::key_check_value(velk::Ede3Schedule(k24))), "08d7b4");
+    // Three encryptions under one key are not single DES.
+    const auto k888 = key_from_hex<24>("0123456789abcdef0123456789abcdef0123456789abcdef");
+    EXPECT_NE(hex3(velk::key_check_value(velk::Eee3Schedule(k888))), "d5d44f");
+}
+
+// ISO/IEC 9797-1 padding, written out here from the standard's words.
+Bytes padded(const Bytes &data, velk::Padding padding) {
+    Bytes out = data;
+    if (padding == velk::Padding::method2)
+        out.push_back(0x80);
+    while (out.empty() || out.size() % 8)
+        out.push_back(0);
+    return out;
+}
+
+TEST(CppMac, CbcMacKnownAnswer) {
+    const auto key = key_from_hex<8>("0123456789abcdef");
+    const std::string text = "Now is the time for all ";
+    const Bytes data(text.begin(), text.end());
+    EXPECT_EQ(to_hex(velk::cbc_mac(velk::Schedule(key), data, velk::Padding::method1)),
+              "70a30640cc76dd8b");
+}
+
+// CBC-MAC and the retail MAC against libcrypto over every length from 0 to
+// 40 bytes and both paddings: single-DES CBC from a zero vector under K1,
+// then the last block decrypted under K2 and encrypted under K1 (DES_ECB),
+// and CBC-MAC under three-key EDE through EVP des-ede3-cbc.
+TEST(CppMac, RetailMacAndBothPaddingsEqualLibcrypto) {
+    VELK_REQUIRE_LIBCRYPTO();
+#ifdef VELK_HAVE_LIBCRYPTO
+    namespace oracle = velk::test::oracle;
+    Random rng(44);
+    const Block zero{};
+    for (std::size_t len = 0; len <= 40; ++len) {
+        for (const auto padding : {velk::Padding::method1, velk::Padding::method2}) {
+            SCOPED_TRACE(std::to_string(len) + " bytes, method " +
+                         (padding == velk::Padding::method1 ? "1" : "2"));
+            const Block k1 = rng.block(), k2 = rng.block();
+            const auto k3 = random_key<24>(rng);
+            const Bytes data = rng.bytes(len);
+            const Bytes p = padded(data, padding);
+
+            DES_key_schedule ks1 = oracle::schedule(k1.data());
+            DES_cblock chain{};
+            Bytes cbc(p.size());
+            DES_ncbc_encrypt(p.data(), cbc.data(), static_cast<long>(p.size()), &ks1, &chain,
+                             DES_ENCRYPT);
+            Block h, retail;
+            std::copy(cbc.end() - 8, cbc.end(), h.begin());
+            oracle::ecb(k2.data(), h.data(), retail.data(), false);
+            oracle::ecb(k1.data(), retail.data(), retail.data(), true);
+
+            const velk::Schedule s1(k1), s2(k2);
+            ASSERT_EQ(velk::cbc_mac(s1, data, padding), h);
+            ASSERT_EQ(velk::retail_mac(s1, s2, data, padding), retail);
+            const Bytes ede3 = oracle::evp(EVP_des_ede3_cbc(), k3.data(), zero.data(), p, true);
+            ASSERT_EQ(to_hex(velk::cbc_mac(velk::Ede3Schedule(k3), data, padding)),
+                      to_hex(Bytes(ede3.end() - 8, ede3.end())));
+        }
+    }
+#endif
+}
+
+TEST(CppParity, EveryByteValue) {
+    const auto good = key_from_hex<8>("0123456789abcdef"); // odd parity throughout
+    ASSERT_TRUE(velk::has_odd_parity(good));
+    for (unsigned v = 0; v < 256; ++v) {
+        SCOPED_TRACE(v);
+        const auto byte = static_cast<unsigned char>(v);
+        const bool odd = std::popcount(byte) % 2 == 1;
+        std::array<unsigned char, 1> one{byte};
+        EXPECT_EQ(velk::has_odd_parity(one), odd);
+        velk::set_odd_parity(one);
+        EXPECT_EQ(std::popcount(one[0]) % 2, 1);
+        EXPECT_EQ(one[0] & 0xfe, byte & 0xfe); // only the parity bit moves
+        EXPECT_EQ(one[0] == byte, odd);
+        // One byte decides for the whole key, wherever it stands.
+        auto key = good;
+        key[v % 8] = byte;
+        EXPECT_EQ(velk::has_odd_parity(key), odd);
+        velk::set_odd_parity(key);
+        EXPECT_TRUE(velk::has_odd_parity(key));
+    }
+    std::array<unsigned char, 8> zero{};
+    velk::set_odd_parity(zero);
+    EXPECT_EQ(to_hex(zero), "0101010101010101");
+    EXPECT_TRUE(velk::has_odd_parity(std::span<const unsigned char>()));
+}
+
+// The cipher ignores the parity bits, so setting them changes no schedule.
+TEST(CppParity, SettingItKeepsTheSchedule) {
+    Random rng(45);
+    for (int t = 0; t < 200; ++t) {
+        Block key = rng.block();
+        const velk::Schedule before(key);
+        velk::set_odd_parity(key);
+        ASSERT_EQ(std::memcmp(before.subkeys(), velk::Schedule(key).subkeys(), 128), 0);
+    }
+}
+
+template <class S> void check_from_bytes(Random &rng) {
+    for (std::size_t n : {0, 1, 7, 8, 9, 15, 16, 17, 23, 24, 25, 32}) {
+        const std::vector<unsigned char> key = rng.bytes(n);
+        const std::optional<S> s = S::from_bytes(key);
+        ASSERT_EQ(s.has_value(), n == S::key_size) << n << " bytes";
+        if (!s)
+            continue;
+        const S direct(std::span<const unsigned char, S::key_size>(key.data(), S::key_size));
+        const Block in = rng.block();
+        Block a, b;
+        s->ecb_encrypt(in, a);
+        direct.ecb_encrypt(in, b);
+        ASSERT_EQ(a, b);
+        ASSERT_EQ(s->key_class(), direct.key_class());
+    }
+}
+
+TEST(CppFromBytes, TakesExactlyTheKeyLength) {
+    Random rng(46);
+    check_from_bytes<velk::Schedule>(rng);
+    check_from_bytes<velk::Ede2Schedule>(rng);
+    check_from_bytes<velk::Eee3Schedule>(rng);
+    check_from_bytes<velk::Ede3Schedule>(rng);
+}
+
+// A destroyed schedule leaves zeros where its subkeys were (this test also
+// runs optimised, where a plain store into a dying object may be dropped).
+template <class S, std::size_t Keys>
+void check_wiped(std::span<const unsigned char, S::key_size> key) {
+    static_assert(std::is_standard_layout_v<S>); // the subkeys come first
+    alignas(S) unsigned char storage[sizeof(S)];
+    std::memset(storage, 0xa5, sizeof storage);
+    S *s = new (storage) S(key);
+    bool any_subkey_word = false;
+    for (std::size_t i = 0; i < 128 * Keys; ++i)
+        any_subkey_word |= storage[i] != 0;
+    ASSERT_TRUE(any_subkey_word);
+    s->~S();
+    for (std::size_t i = 0; i < 128 * Keys; ++i)
+        ASSERT_EQ(storage[i], 0) << "byte " << i;
+}
+
+TEST(CppWipe, SchedulesClearTheirSubkeysWhenDestroyed) {
+    const auto key = key_from_hex<24>("0123456789abcdef23456789abcdef01456789abcdef0123");
+    static_assert(sizeof(velk::Schedule) >= 128 && sizeof(velk::Ede3Schedule) >= 384);
+    check_wiped<velk::Schedule, 1>(std::span(key).first<8>());
+    check_wiped<velk::Ede2Schedule, 2>(std::span(key).first<16>());
+    check_wiped<velk::Eee3Schedule, 3>(key);
+    check_wiped<velk::Ede3Schedule, 3>(key);
+    // Copies are independent: destroying one leaves the other whole.
+    auto a = std::make_optional<velk::Schedule>(std::span(key).first<8>());
+    const velk::Schedule b = *a;
+    a.reset();
+    EXPECT_EQ(velk::key_check_value(b),
+              velk::key_check_value(velk::Schedule(std::span(key).first<8>())));
 }
 
 } // namespace

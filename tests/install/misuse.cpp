@@ -2,6 +2,7 @@
 // VELK_MISUSE value by check_misuse.cmake: "control" must compile, and every
 // other case must fail on the line that carries its name in a comment.
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "velkcore.hpp"
@@ -29,6 +30,17 @@ int main() {
     velk::CbcDecryptor<velk::Ede2Schedule> unchain(ede2, key8);
     unchain(out, block);
     (void)(des.key_class() == velk::KeyClass::normal);
+    const velk::Ede3Schedule ede3(key24);
+    ede3.cbc_decrypt(block, out, key8);
+    ede3.ofb(data, data, reg);
+    velk::CbcEncryptor ede3_chain(ede3, key8);
+    const std::optional<velk::Ede2Schedule> run_time = velk::Ede2Schedule::from_bytes(data);
+    (void)run_time;
+    (void)velk::key_check_value(eee3);
+    (void)velk::cbc_mac(ede2, data, velk::Padding::method2);
+    (void)velk::retail_mac(des, des, block, velk::Padding::method1);
+    velk::set_odd_parity(block);
+    (void)velk::has_odd_parity(key8);
 
 #if defined(VELK_MISUSE_short_block)
     std::array<unsigned char, 7> shortb{};
@@ -62,6 +74,16 @@ int main() {
     velk::CbcEncryptor<velk::Schedule> bad(velk::Schedule(key8), key8); // dangling_schedule
 #elif defined(VELK_MISUSE_dangling_deduced)
     velk::CbcDecryptor bad(velk::Ede2Schedule(key16), key8); // dangling_deduced
+#elif defined(VELK_MISUSE_ede3_wrong_key)
+    const velk::Ede3Schedule bad(key16); // ede3_wrong_key
+#elif defined(VELK_MISUSE_unchecked_from_bytes)
+    const velk::Schedule bad = velk::Schedule::from_bytes(data); // unchecked_from_bytes
+#elif defined(VELK_MISUSE_const_parity)
+    velk::set_odd_parity(key8); // const_parity
+#elif defined(VELK_MISUSE_retail_mac_triple)
+    (void)velk::retail_mac(ede2, ede2, data, velk::Padding::method1); // retail_mac_triple
+#elif defined(VELK_MISUSE_mac_not_a_schedule)
+    (void)velk::cbc_mac(key8, data, velk::Padding::method1); // mac_not_a_schedule
 #endif
     return 0;
 }
