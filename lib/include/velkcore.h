@@ -22,6 +22,14 @@
 
 #include <stdint.h>
 
+/* The version of velk this header belongs to. The build takes its version
+ * from these lines, so the shared library, the CMake package and velkcore.pc
+ * carry the same number. */
+#define VELKCORE_VERSION_MAJOR 1
+#define VELKCORE_VERSION_MINOR 0
+#define VELKCORE_VERSION_PATCH 0
+#define VELKCORE_VERSION_STRING "1.0.0"
+
 #if defined(VELKCORE_BUILD) && (defined(__GNUC__) || defined(__clang__))
 #define VELKCORE_API __attribute__((visibility("default")))
 #else

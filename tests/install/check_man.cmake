@@ -1,5 +1,13 @@
 # Renders one manual page and fails on any warning: groff with every warning
-# enabled, and mandoc's linter where it is installed.
+# enabled, and mandoc's linter where it is installed. With -DVERSION=x.y.z
+# the page's title line must also name that version of velk.
+if(DEFINED VERSION)
+  file(STRINGS ${PAGE} title REGEX "^\\.TH ")
+  string(FIND "${title}" "\"velk ${VERSION}\"" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${PAGE}: the title line does not name velk ${VERSION}: ${title}")
+  endif()
+endif()
 if(GROFF)
   execute_process(COMMAND ${GROFF} -ww -z -man ${PAGE}
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
