@@ -1,6 +1,7 @@
 # What `cmake --install` puts under the prefix: the public headers, the shared
 # library with its SONAME and version links, the programs and their manual
-# pages, a pkg-config file and a CMake package that gives velkcore::velkcore.
+# pages, a pkg-config file and a CMake package that gives velkcore::velkcore,
+# and the README and the licence in share/doc/velk.
 # The programs are installed when their targets are part of the build.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -19,6 +20,12 @@ install(FILES
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/man/velkcore.3
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
+
+# The README and the licence travel with the library and the programs alike.
+# CMAKE_INSTALL_DOCDIR is share/doc/velk (the project's name) unless the
+# builder chose another place.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
 
 # Each program with its page, when it is built.
 set(VELK_INSTALLED_PROGRAMS)

@@ -1,6 +1,7 @@
 # Installs the build into a fresh prefix and checks what landed there: the
 # headers, the library with its SONAME and version links, the package files,
-# the manual pages and the programs that are built.
+# the manual pages, the README and the licence, and the programs that are
+# built.
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -17,7 +18,9 @@ set(expected
   ${LIBDIR}/cmake/velkcore/velkcoreConfig.cmake
   ${LIBDIR}/cmake/velkcore/velkcoreConfigVersion.cmake
   ${LIBDIR}/cmake/velkcore/velkcoreTargets.cmake
-  ${MANDIR}/man3/velkcore.3)
+  ${MANDIR}/man3/velkcore.3
+  ${DOCDIR}/README.md
+  ${DOCDIR}/LICENSE)
 string(REPLACE "," ";" programs "${PROGRAMS}")
 foreach(program IN LISTS programs)
   list(APPEND expected ${BINDIR}/${program} ${MANDIR}/man1/${program}.1)
