@@ -1,6 +1,12 @@
 /* velkcore: DES, two-key EDE and three-key EEE triple DES in ECB, CBC,
  * 8-bit CFB and 8-bit OFB.
  *
+ * The three-key family here is encrypt-encrypt-encrypt. The three-key triple
+ * DES of NIST SP 800-67, velkfile and OpenSSL's des-ede3 is
+ * encrypt-decrypt-encrypt, another cipher: des_cbc3EEEdecode cannot read
+ * their data. Build it from des_init, des_ecbencode and des_ecbdecode
+ * (velkcore(3), EXAMPLES) or use velk::Ede3Schedule in velkcore.hpp.
+ *
  * Blocks, keys, chaining values and shift registers are 8-byte arrays, byte 0
  * first; bit 1 of a block is the most significant bit of byte 0. The caller
  * owns every buffer and key schedule; the library allocates nothing and may be
@@ -66,7 +72,9 @@ typedef uint32_t des_subkeys[32];
 VELKCORE_API int des_init(const unsigned char key[8], int keylen, des_subkeys ks);
 
 /* Single-DES ECB on one block: writes the encryption (decryption) of the 8
- * bytes at `in` to `out`. `in` and `out` may be the same or overlap. */
+ * bytes at `in` to `out`. All 8 bytes are read before any is written, so `in`
+ * and `out` may be the same or overlap in any way; so may those of the
+ * triple-DES ECB functions below. */
 VELKCORE_API int des_ecbencode(const unsigned char in[8], unsigned char out[8],
                                const des_subkeys ks);
 VELKCORE_API int des_ecbdecode(const unsigned char in[8], unsigned char out[8],
@@ -74,8 +82,9 @@ VELKCORE_API int des_ecbdecode(const unsigned char in[8], unsigned char out[8],
 
 /* Single-DES CBC on one block. Encode writes E(in XOR ivec) to `out`; decode
  * writes ivec XOR D(in). `ivec` is only read: the caller carries the chain,
- * passing the last cipher block as the next call's `ivec`. `out` may be `in`
- * or `ivec`. */
+ * passing the last cipher block as the next call's `ivec`. `in` and `ivec`
+ * are read whole before `out` is written, so `out` may be or overlap either
+ * of them in any way (here and in the triple-DES CBC functions). */
 VELKCORE_API int des_cbcencode(const unsigned char in[8], unsigned char out[8],
                                const unsigned char ivec[8], const des_subkeys ks);
 VELKCORE_API int des_cbcdecode(const unsigned char in[8], unsigned char out[8],
@@ -86,7 +95,8 @@ VELKCORE_API int des_cbcdecode(const unsigned char in[8], unsigned char out[8],
  * left and takes in the cipher byte (CFB) or the keystream byte (OFB). `reg`
  * is rewritten, so a stream may be split across calls at any byte. Only the
  * encrypting direction of the cipher is used; OFB encode and decode are the
- * same transformation. `out` may be `in`.
+ * same transformation. `out` may be `in`; no other overlap is supported, nor a
+ * register that overlaps the data.
  *
  * `length` is 32 bits here and in the triple-DES CFB and OFB functions below:
  * at most UINT32_MAX bytes (4 GiB - 1) per call. C converts a size_t of
@@ -105,7 +115,9 @@ VELKCORE_API int des_ofbdecode(const unsigned char *in, unsigned char *out, uint
                                unsigned char reg[8], const des_subkeys ks);
 
 /* Two-key triple DES, encrypt-decrypt-encrypt: E1(D2(E1(x))), decoded as
- * D1(E2(D1(x))). The set-up builds ks1 from key bytes 0-7 and ks2 from bytes
+ * D1(E2(D1(x))), keying option 2 of NIST SP 800-67; OpenSSL's des-ede and
+ * des-ede-cbc, or its three-key EDE with K3 = K1, give the same bytes. The
+ * set-up builds ks1 from key bytes 0-7 and ks2 from bytes
  * 8-15 and returns the OR of their classes (see des_init); `keylen` is never
  * read. The mode functions follow the single-DES ones above, the 32-bit
  * stream `length` included. */
@@ -135,7 +147,8 @@ VELKCORE_API int des_ofb3EDEdecode(const unsigned char *in, unsigned char *out, 
                                    const des_subkeys ks2);
 
 /* Three-key triple DES, encrypt-encrypt-encrypt: E3(E2(E1(x))), decoded as
- * D1(D2(D3(x))). The set-up builds ks1, ks2, ks3 from key bytes 0-7, 8-15 and
+ * D1(D2(D3(x))). Not the EDE of NIST SP 800-67 and OpenSSL's des-ede3 (see
+ * the top of this file). The set-up builds ks1, ks2, ks3 from key bytes 0-7, 8-15 and
  * 16-23 and returns the OR of their classes; `keylen` is never read. The
  * schedules are always passed first key first, in both directions. The
  * stream `length` is 32 bits, as for des_cfbencode: split longer streams. */

@@ -116,6 +116,36 @@ TEST_P(EveryFamily, InPlaceEqualsOutOfPlace) {
     }
 }
 
+// ECB and CBC read their whole input and chaining value before they write,
+// and the header promises any overlap: the output at every offset from 7
+// bytes before to 7 bytes after the input, and after the chaining value.
+TEST_P(EveryFamily, EcbAndCbcTakeBuffersOverlappingInAnyWay) {
+    const Bytes data = rng.bytes(24);
+    const Block in = block_at(data.data() + 8), iv = rng.block();
+    for (bool encode : {true, false}) {
+        const BlockFn ecb = encode ? f.ecb_encode : f.ecb_decode;
+        const ChainFn cbc = encode ? f.cbc_encode : f.cbc_decode;
+        Block ecb_want, cbc_want;
+        ecb(in.data(), ecb_want.data(), ks);
+        cbc(in.data(), cbc_want.data(), iv.data(), ks);
+        for (int shift = -7; shift <= 7; ++shift) {
+            Bytes buf = data;
+            ecb(buf.data() + 8, buf.data() + 8 + shift, ks);
+            EXPECT_EQ(block_at(buf.data() + 8 + shift), ecb_want) << "ECB, shift " << shift;
+            buf = data;
+            cbc(buf.data() + 8, buf.data() + 8 + shift, iv.data(), ks);
+            EXPECT_EQ(block_at(buf.data() + 8 + shift), cbc_want) << "CBC, shift " << shift;
+            // The chaining value at buf + 8, the input beside it.
+            buf = data;
+            std::copy(iv.begin(), iv.end(), buf.begin() + 8);
+            std::copy(in.begin(), in.end(), buf.begin() + (shift < 0 ? 0 : 16));
+            cbc(buf.data() + (shift < 0 ? 0 : 16), buf.data() + 8 + shift, buf.data() + 8, ks);
+            EXPECT_EQ(block_at(buf.data() + 8 + shift), cbc_want)
+                << "CBC over the chaining value, shift " << shift;
+        }
+    }
+}
+
 TEST_P(EveryFamily, CbcLeavesTheChainingValueAlone) {
     const Block iv = rng.block(), in = rng.block();
     for (ChainFn cbc : {f.cbc_encode, f.cbc_decode}) {
