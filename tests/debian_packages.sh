@@ -39,8 +39,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/velk-debian.XXXXXX")
 if [ -n "${VELK_DEBIAN_KEEP:-}" ]; then say "working in $work (kept)"; else trap 'rm -rf "$work"' EXIT; fi
 src=$work/velk-$version
 mkdir "$src"
+# Tracked files deleted in the working tree are left out.
 git ls-files -z | while IFS= read -r -d '' f; do
-  [ -e "$f" ] && printf '%s\0' "$f"
+  if [ -e "$f" ] || [ -L "$f" ]; then printf '%s\0' "$f"; fi
 done | tar --null -T - -cf - | tar -xf - -C "$src"
 # A repository of its own, so that what the build leaves behind shows.
 git -C "$src" init -q && git -C "$src" add -A
