@@ -28,6 +28,8 @@ case $profile in
                   valgrind) ;;
   *) usage ;;
 esac
+# tests/debian_packages.sh builds the Debian packages and checks them.
+if [ "$profile" = test ]; then packages+=(build-essential debhelper dpkg-dev lintian git); fi
 
 say() { echo "cmake/deps.sh: $*"; }
 fail() { for line in "$@"; do echo "cmake/deps.sh: $line" >&2; done; exit 1; }

@@ -16,4 +16,6 @@ done
 echo "=== workflow: fuzz"
 cmake --workflow --preset fuzz
 fuzz/run.sh build/fuzz
+# The Debian packages: built, checked with lintian, tried in a throw-away root.
+tests/debian_packages.sh
 echo "=== all test runs passed"
