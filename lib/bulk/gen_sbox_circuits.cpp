@@ -366,8 +366,12 @@ int apply_split(Circuit &c, Want f, unsigned deps, Split sp, int effort) {
         return c.gate(OR, g, select(c, sp.v, sp.pol, h));
     case F_ANDN:
         return c.gate(ANDN, g, select(c, sp.v, sp.pol, h));
-    default:
-        return c.gate(OR, c.gate(ANDN, g, sp.v), c.gate(AND, sp.v, h));
+    default: {
+        // Named steps: the order of a call's arguments is the compiler's to choose.
+        const int when_set = c.gate(AND, sp.v, h);
+        const int when_clear = c.gate(ANDN, g, sp.v);
+        return c.gate(OR, when_clear, when_set);
+    }
     }
 }
 
@@ -609,6 +613,19 @@ int main(int argc, char **argv) {
                 "// and check the test that compares the two.\n"
                 "#pragma once\n\n#include \"sbox_circuit_types.hpp\"\n\n"
                 "namespace velk::bulk {\n\n");
+    // The sizes on two plain lines, for scripts that report them (bench/run.sh).
+    unsigned total2 = 0, total3 = 0;
+    std::printf("// Two-input gates per S-box:");
+    for (const Result &r : best) {
+        std::printf(" %zu", r.c.gates.size());
+        total2 += static_cast<unsigned>(r.c.gates.size());
+    }
+    std::printf("; total %u\n// Three-input operations per S-box:", total2);
+    for (const Packed &p : packed) {
+        std::printf(" %zu", p.ops.size());
+        total3 += static_cast<unsigned>(p.ops.size());
+    }
+    std::printf("; total %u\n\n", total3);
     std::printf("// Two-input circuits: values 0-5 are the inputs, 6 and 7 the constants 0\n"
                 "// and all ones, 8 onwards the gates in order.\n");
     std::printf("inline constexpr Circuit2 circuits2[8] = {\n");
