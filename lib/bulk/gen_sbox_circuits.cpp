@@ -1,6 +1,18 @@
-// Searches logic circuits for the eight DES S-boxes and prints them as the
-// header sbox_circuits.hpp (on standard output). The search is deterministic:
-// the same tables always give the same file, which a test checks.
+// Searches logic circuits for the eight DES S-boxes, and makes the header
+// sbox_circuits.hpp from what it found. The two steps are separate because
+// the search takes many minutes:
+//
+//   gen_sbox_circuits search [effort [three-input effort]] > sbox_circuits.txt
+//   gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp
+//
+// The first writes the circuits as plain text (the record, checked in beside
+// this file); the second reads a record, checks that every circuit computes
+// its S-box on all 64 inputs, and prints the header, which a test compares
+// byte for byte with the checked-in one. The search is deterministic: no
+// random numbers, no floating point, no iteration over a hash table, every
+// nested construction in named steps, so running it again by hand gives the
+// same record on any compiler and machine (the checked-in record is made
+// with the defaults, 1 and 1).
 //
 // A function of the six S-box inputs is a 64-bit truth table (bit x holds its
 // value at input x, with x0 in bit 5 of x). The circuit under construction
@@ -25,23 +37,22 @@
 //
 // The three-input form (vpternlog) comes from the same search run with
 // three-input operations: a lookup may combine any two or three existing
-// values, and a split is one operation on (s, g, h). The two-input circuit
-// packed into three-input operations (a gate with a single consumer merged
-// into it while the result has at most three distinct inputs) is the
-// fallback where that is smaller.
-//
-//   usage: gen_sbox_circuits [effort [three-input effort]] > sbox_circuits.hpp
-//   (the checked-in header is made with the defaults, 1 and 2: one level
-//   more for the two-input search costs about 30 times the time)
+// values, or be two operations op(a, b, op'(d, e, f)) on five, and a split
+// is one operation on (s, g, h). The two-input circuit packed into
+// three-input operations (a gate with a single consumer merged into it while
+// the result has at most three distinct inputs) is the fallback where that
+// is smaller.
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <numeric>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "sbox_circuit_types.hpp"
 #include "tables.hpp"
 
 namespace {
@@ -236,33 +247,101 @@ int find_two_gates(Circuit &c, Want s) {
     return -1;
 }
 
+// Whether some function of (a, b, c) meets s; if so, imm is the one that
+// gives 0 where s leaves the value free.
+bool fits3(TT ta, TT tb, TT tc, Want s, unsigned &imm) {
+    imm = 0;
+    for (unsigned k = 0; k < 8; ++k) {
+        const TT cls = ((k & 4u) ? ta : ~ta) & ((k & 2u) ? tb : ~tb) & ((k & 1u) ? tc : ~tc);
+        const bool on = cls & s.on, off = cls & s.off;
+        if (on && off)
+            return false;
+        if (on)
+            imm |= 1u << k;
+    }
+    return true;
+}
+
 // One three-input operation on existing values that meets s, added; -1 if
-// there is none. Pairs first, then triples; the values a function leaves
-// free are given 0.
+// there is none. Pairs first, then triples.
 int find_one_op3(Circuit &c, Want s) {
     const int n = static_cast<int>(c.size());
-    const auto fits = [&](TT ta, TT tb, TT tc, unsigned &imm) {
-        imm = 0;
-        for (unsigned k = 0; k < 8; ++k) {
-            const TT cls = ((k & 4u) ? ta : ~ta) & ((k & 2u) ? tb : ~tb) & ((k & 1u) ? tc : ~tc);
-            const bool on = cls & s.on, off = cls & s.off;
-            if (on && off)
-                return false;
-            if (on)
-                imm |= 1u << k;
-        }
-        return true;
-    };
     unsigned imm;
     for (int a = 0; a < n; ++a)
         for (int b = a + 1; b < n; ++b)
-            if (fits(c.tt[a], c.tt[b], 0, imm))
+            if (fits3(c.tt[a], c.tt[b], 0, s, imm))
                 return c.gate3(imm, a, b, zero);
     for (int a = 0; a < n; ++a)
         for (int b = a + 1; b < n; ++b)
             for (int d = b + 1; d < n; ++d)
-                if (fits(c.tt[a], c.tt[b], c.tt[d], imm))
+                if (fits3(c.tt[a], c.tt[b], c.tt[d], s, imm))
                     return c.gate3(imm, a, b, d);
+    return -1;
+}
+
+// Two three-input operations, op(a, b, op'(d, e, f)) on existing values,
+// that meet s, added; -1 if there are none. Within each of the four classes
+// of inputs that a and b tell apart, s must be constant there or follow the
+// inner value or its complement; each choice of which gives the want of the
+// inner operation, looked up among all triples.
+int find_two_op3(Circuit &c, Want s) {
+    const int n = static_cast<int>(c.size());
+    struct Triple {
+        int a, b, d;
+        std::array<TT, 8> cls;
+    };
+    std::vector<Triple> triples;
+    for (int a = 0; a < n; ++a)
+        for (int b = a + 1; b < n; ++b)
+            for (int d = b + 1; d < n; ++d) {
+                if (a == zero || a == ones || b == ones || d == ones)
+                    continue; // constants other than a single zero add nothing
+                Triple t{a, b, d, {}};
+                for (unsigned k = 0; k < 8; ++k)
+                    t.cls[k] = ((k & 4u) ? c.tt[a] : ~c.tt[a]) & ((k & 2u) ? c.tt[b] : ~c.tt[b]) &
+                               ((k & 1u) ? c.tt[d] : ~c.tt[d]);
+                triples.push_back(t);
+            }
+    for (int a = 0; a < n; ++a)
+        for (int b = a + 1; b < n; ++b) {
+            if (a == zero || a == ones || b == zero || b == ones)
+                continue;
+            const TT ta = c.tt[a], tb = c.tt[b];
+            std::array<TT, 4> on{}, off{};
+            int mixed = 0;
+            for (unsigned k = 0; k < 4; ++k) {
+                const TT cls = ((k & 2u) ? ta : ~ta) & ((k & 1u) ? tb : ~tb);
+                if ((cls & s.on) && (cls & s.off)) {
+                    on[mixed] = cls & s.on;
+                    off[mixed] = cls & s.off;
+                    ++mixed;
+                }
+            }
+            if (mixed == 0)
+                continue; // one operation on a and b would do
+            // The first mixed class follows the inner value; the others
+            // follow it or its complement.
+            for (unsigned flips = 0; flips < (1u << (mixed - 1)); ++flips) {
+                Want inner_want{on[0], off[0]};
+                for (int i = 1; i < mixed; ++i) {
+                    const bool flip = (flips >> (i - 1)) & 1u;
+                    inner_want.on |= flip ? off[i] : on[i];
+                    inner_want.off |= flip ? on[i] : off[i];
+                }
+                for (const Triple &t : triples) {
+                    bool ok = true;
+                    for (unsigned k = 0; k < 8 && ok; ++k)
+                        ok = !((t.cls[k] & inner_want.on) && (t.cls[k] & inner_want.off));
+                    if (!ok)
+                        continue;
+                    unsigned imm, outer_imm;
+                    fits3(c.tt[t.a], c.tt[t.b], c.tt[t.d], inner_want, imm);
+                    const int inner = c.gate3(imm, t.a, t.b, t.d);
+                    fits3(ta, tb, c.tt[inner], s, outer_imm);
+                    return c.gate3(outer_imm, a, b, inner);
+                }
+            }
+        }
     return -1;
 }
 
@@ -366,8 +445,12 @@ int apply_split(Circuit &c, Want f, unsigned deps, Split sp, int effort) {
         return c.gate(OR, g, select(c, sp.v, sp.pol, h));
     case F_ANDN:
         return c.gate(ANDN, g, select(c, sp.v, sp.pol, h));
-    default:
-        return c.gate(OR, c.gate(ANDN, g, sp.v), c.gate(AND, sp.v, h));
+    default: {
+        // Named steps: the order of a call's arguments is the compiler's to choose.
+        const int when_set = c.gate(AND, sp.v, h);
+        const int when_clear = c.gate(ANDN, g, sp.v);
+        return c.gate(OR, when_clear, when_set);
+    }
     }
 }
 
@@ -376,9 +459,8 @@ int synth(Circuit &c, Want s, int effort) {
         return n;
     if (const int n = ternary ? find_one_op3(c, s) : find_one_gate(c, s); n >= 0)
         return n;
-    if (!ternary)
-        if (const int n = find_two_gates(c, s); n >= 0)
-            return n;
+    if (const int n = ternary ? find_two_op3(c, s) : find_two_gates(c, s); n >= 0)
+        return n;
     const unsigned deps = dependent(s);
     std::vector<Split> splits;
     for (int v = 0; v < inputs; ++v)
@@ -563,60 +645,153 @@ Packed pack(const Circuit &c, const std::array<int, 4> &out) {
     return p;
 }
 
+// ---- The record: the circuits as text, and the header made from it ----
+
+// The circuits of one S-box in both forms.
+struct Circuits {
+    std::vector<Gate> two;
+    std::array<int, 4> out2;
+    std::vector<Gate3> three;
+    std::array<int, 4> out3;
+};
+
+const char *const gate_names[] = {"and", "or", "xor", "andn"};
+
+// The record: for each S-box a line "s<n> 2 <gates> <four outputs>" followed
+// by one "<op> <a> <b>" line per gate, then "s<n> 3 <operations> <four
+// outputs>" followed by one "<imm in hex> <a> <b> <c>" line per operation.
+void print_record(const std::vector<Circuits> &all) {
+    std::printf("# The S-box circuits found by `gen_sbox_circuits search`; the header\n"
+                "# sbox_circuits.hpp is made from this file by `gen_sbox_circuits FILE`.\n");
+    for (int s = 0; s < 8; ++s) {
+        const Circuits &c = all[s];
+        std::printf("s%d 2 %zu %d %d %d %d\n", s + 1, c.two.size(), c.out2[0], c.out2[1], c.out2[2],
+                    c.out2[3]);
+        for (const Gate &g : c.two)
+            std::printf("%s %d %d\n", gate_names[g.op], g.a, g.b);
+        std::printf("s%d 3 %zu %d %d %d %d\n", s + 1, c.three.size(), c.out3[0], c.out3[1],
+                    c.out3[2], c.out3[3]);
+        for (const Gate3 &g : c.three)
+            std::printf("%02x %d %d %d\n", g.imm, g.a, g.b, g.c);
+    }
+}
+
+[[noreturn]] void bad_record(const char *path, const char *why) {
+    std::fprintf(stderr, "gen_sbox_circuits: %s: %s\n", path, why);
+    std::exit(1);
+}
+
+// Whether the operands name earlier values and the outputs give the S-box.
+template <class G, class Eval>
+bool computes(int s, const std::vector<G> &gates, const std::array<int, 4> &out, Eval eval) {
+    std::vector<TT> v;
+    for (int i = 0; i < inputs; ++i)
+        v.push_back(var_tt(i));
+    v.push_back(0);
+    v.push_back(~TT{0});
+    for (const G &g : gates) {
+        const int at = static_cast<int>(v.size());
+        if (g.a < 0 || g.b < 0 || g.c < 0 || g.a >= at || g.b >= at || g.c >= at)
+            return false;
+        v.push_back(eval(g, v));
+    }
+    for (int j = 0; j < 4; ++j)
+        if (out[j] < 0 || out[j] >= static_cast<int>(v.size()) || v[out[j]] != output_tt(s, j))
+            return false;
+    return true;
+}
+
+std::vector<Circuits> read_record(const char *path) {
+    std::FILE *f = std::fopen(path, "r");
+    if (!f)
+        bad_record(path, "cannot open");
+    std::vector<Circuits> all(8);
+    int ch;
+    while ((ch = std::fgetc(f)) == '#')
+        while ((ch = std::fgetc(f)) != '\n' && ch != EOF) {
+        }
+    std::ungetc(ch, f);
+    for (int s = 0; s < 8; ++s) {
+        Circuits &c = all[s];
+        for (int form = 2; form <= 3; ++form) {
+            int box, kind, count;
+            std::array<int, 4> &out = form == 2 ? c.out2 : c.out3;
+            if (std::fscanf(f, " s%d %d %d %d %d %d %d", &box, &kind, &count, &out[0], &out[1],
+                            &out[2], &out[3]) != 7 ||
+                box != s + 1 || kind != form || count < 0 ||
+                count >
+                    static_cast<int>(form == 2 ? velk::bulk::max_gates2 : velk::bulk::max_gates3))
+                bad_record(path, "malformed circuit heading");
+            for (int i = 0; i < count; ++i) {
+                if (form == 2) {
+                    char name[8];
+                    Gate g{0, 0, 0};
+                    if (std::fscanf(f, " %7s %d %d", name, &g.a, &g.b) != 3)
+                        bad_record(path, "malformed gate");
+                    g.op = -1;
+                    for (int op = AND; op <= ANDN; ++op)
+                        if (std::string_view(name) == gate_names[op])
+                            g.op = op;
+                    if (g.op < 0)
+                        bad_record(path, "unknown gate");
+                    c.two.push_back(g);
+                } else {
+                    Gate3 g{0, 0, 0, 0};
+                    if (std::fscanf(f, " %x %d %d %d", &g.imm, &g.a, &g.b, &g.c) != 4 ||
+                        g.imm > 0xff)
+                        bad_record(path, "malformed operation");
+                    c.three.push_back(g);
+                }
+            }
+        }
+        const bool two_ok = computes(s, c.two, c.out2, [](const Gate &g, const std::vector<TT> &v) {
+            return apply(g.op, v[g.a], v[g.b]);
+        });
+        const bool three_ok =
+            computes(s, c.three, c.out3, [](const Gate3 &g, const std::vector<TT> &v) {
+                return apply3(g.imm, v[g.a], v[g.b], v[g.c]);
+            });
+        if (!two_ok || !three_ok)
+            bad_record(path, "a circuit does not compute its S-box");
+    }
+    if (std::fscanf(f, " %c", reinterpret_cast<char *>(&ch)) != EOF)
+        bad_record(path, "text after the eighth S-box");
+    std::fclose(f);
+    return all;
+}
+
 const char *op_name(int op) {
     static const char *const names[] = {"g_and", "g_or", "g_xor", "g_andn"};
     return names[op];
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-    const int effort = argc > 1 ? std::atoi(argv[1]) : 1;
-    const int effort3 = argc > 2 ? std::atoi(argv[2]) : 2;
-    std::vector<Result> best(8);
-    std::vector<Packed> packed(8);
-    for (int s = 0; s < 8; ++s) {
-        std::array<int, 4> order{0, 1, 2, 3};
-        std::size_t best_size = SIZE_MAX;
-        do {
-            Result r = build(s, order, effort);
-            if (r.c.gates.size() < best_size) {
-                best_size = r.c.gates.size();
-                best[s] = r;
-            }
-        } while (std::next_permutation(order.begin(), order.end()));
-        packed[s] = pack(best[s].c, best[s].out);
-        // The search again with three-input operations; the smaller of it
-        // and the packed two-input circuit is kept.
-        ternary = true;
-        std::array<int, 4> order3{0, 1, 2, 3};
-        do {
-            Result r = build(s, order3, effort3);
-            if (r.c.gates.size() < packed[s].ops.size()) {
-                Packed p;
-                for (const Gate &g : r.c.gates)
-                    p.ops.push_back({static_cast<unsigned>(g.imm), g.a, g.b, g.c});
-                p.out = r.out;
-                packed[s] = p;
-            }
-        } while (std::next_permutation(order3.begin(), order3.end()));
-        ternary = false;
-        std::fprintf(stderr, "S%d: %zu gates, %zu ternary\n", s + 1, best[s].c.gates.size(),
-                     packed[s].ops.size());
-    }
-    std::printf("// Generated by gen_sbox_circuits.cpp; do not edit. Regenerate with\n"
-                "//   gen_sbox_circuits > sbox_circuits.hpp\n"
+void print_header(const std::vector<Circuits> &all) {
+    std::printf("// Generated by gen_sbox_circuits.cpp from sbox_circuits.txt; do not edit.\n"
+                "// Regenerate with\n"
+                "//   gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp\n"
                 "// and check the test that compares the two.\n"
                 "#pragma once\n\n#include \"sbox_circuit_types.hpp\"\n\n"
                 "namespace velk::bulk {\n\n");
+    // The sizes on two plain lines, for scripts that report them (bench/run.sh).
+    std::size_t total2 = 0, total3 = 0;
+    std::printf("// Two-input gates per S-box:");
+    for (const Circuits &c : all) {
+        std::printf(" %zu", c.two.size());
+        total2 += c.two.size();
+    }
+    std::printf("; total %zu\n// Three-input operations per S-box:", total2);
+    for (const Circuits &c : all) {
+        std::printf(" %zu", c.three.size());
+        total3 += c.three.size();
+    }
+    std::printf("; total %zu\n\n", total3);
     std::printf("// Two-input circuits: values 0-5 are the inputs, 6 and 7 the constants 0\n"
                 "// and all ones, 8 onwards the gates in order.\n");
     std::printf("inline constexpr Circuit2 circuits2[8] = {\n");
-    for (int s = 0; s < 8; ++s) {
-        const auto &r = best[s];
-        std::printf("    {%zu, {%d, %d, %d, %d}, {\n", r.c.gates.size(), r.out[0], r.out[1],
-                    r.out[2], r.out[3]);
-        for (const Gate &g : r.c.gates)
+    for (const Circuits &c : all) {
+        std::printf("    {%zu, {%d, %d, %d, %d}, {\n", c.two.size(), c.out2[0], c.out2[1],
+                    c.out2[2], c.out2[3]);
+        for (const Gate &g : c.two)
             std::printf("        {%s, %d, %d},\n", op_name(g.op), g.a, g.b);
         std::printf("    }},\n");
     }
@@ -624,13 +799,66 @@ int main(int argc, char **argv) {
     std::printf("// Three-input circuits: each operation is vpternlog's immediate (bit\n"
                 "// 4a + 2b + c of it is the result for inputs a, b, c) and its three values.\n");
     std::printf("inline constexpr Circuit3 circuits3[8] = {\n");
-    for (int s = 0; s < 8; ++s) {
-        const auto &p = packed[s];
-        std::printf("    {%zu, {%d, %d, %d, %d}, {\n", p.ops.size(), p.out[0], p.out[1], p.out[2],
-                    p.out[3]);
-        for (const Gate3 &g : p.ops)
+    for (const Circuits &c : all) {
+        std::printf("    {%zu, {%d, %d, %d, %d}, {\n", c.three.size(), c.out3[0], c.out3[1],
+                    c.out3[2], c.out3[3]);
+        for (const Gate3 &g : c.three)
             std::printf("        {0x%02x, %d, %d, %d},\n", g.imm, g.a, g.b, g.c);
         std::printf("    }},\n");
     }
     std::printf("};\n\n} // namespace velk::bulk\n");
+}
+
+// The search: both forms for every S-box, each output order tried.
+std::vector<Circuits> search(int effort, int effort3) {
+    std::vector<Circuits> all(8);
+    for (int s = 0; s < 8; ++s) {
+        Result best;
+        std::array<int, 4> order{0, 1, 2, 3};
+        std::size_t best_size = SIZE_MAX;
+        do {
+            Result r = build(s, order, effort);
+            if (r.c.gates.size() < best_size) {
+                best_size = r.c.gates.size();
+                best = r;
+            }
+        } while (std::next_permutation(order.begin(), order.end()));
+        Packed packed = pack(best.c, best.out);
+        // The search again with three-input operations; the smaller of it
+        // and the packed two-input circuit is kept.
+        ternary = true;
+        std::array<int, 4> order3{0, 1, 2, 3};
+        do {
+            Result r = build(s, order3, effort3);
+            if (r.c.gates.size() < packed.ops.size()) {
+                Packed p;
+                for (const Gate &g : r.c.gates)
+                    p.ops.push_back({static_cast<unsigned>(g.imm), g.a, g.b, g.c});
+                p.out = r.out;
+                packed = p;
+            }
+        } while (std::next_permutation(order3.begin(), order3.end()));
+        ternary = false;
+        std::fprintf(stderr, "S%d: %zu gates, %zu ternary\n", s + 1, best.c.gates.size(),
+                     packed.ops.size());
+        all[s] = {best.c.gates, best.out, packed.ops, packed.out};
+    }
+    return all;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc >= 2 && std::string_view(argv[1]) == "search") {
+        const int effort = argc > 2 ? std::atoi(argv[2]) : 1;
+        const int effort3 = argc > 3 ? std::atoi(argv[3]) : 1;
+        print_record(search(effort, effort3));
+    } else if (argc == 2) {
+        print_header(read_record(argv[1]));
+    } else {
+        std::fprintf(stderr, "usage: gen_sbox_circuits search [effort [three-input effort]]"
+                             " > sbox_circuits.txt\n"
+                             "       gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp\n");
+        return 2;
+    }
 }
