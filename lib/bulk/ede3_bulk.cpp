@@ -6,6 +6,7 @@
 #include "ede3_bulk.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -41,7 +42,7 @@ namespace velk {
 namespace {
 
 // One slice holds one bit position of a batch: in lane `lane`, bit 63 - i
-// belongs to block 64 * lane + i. Two, four or eight 64-bit lanes make a
+// belongs to block lanes * i + lane. Two, four or eight 64-bit lanes make a
 // 16-, 32- or 64-byte vector; the code is the same for every width.
 using Slice128 = std::uint64_t __attribute__((vector_size(16)));
 using Slice256 = std::uint64_t __attribute__((vector_size(32)));
@@ -255,13 +256,49 @@ template <class Slice> [[gnu::always_inline]] inline void transpose(Slice *a) {
     }
 }
 
-inline std::uint64_t load_be64(const unsigned char *p) {
-    return std::uint64_t{load_be32(p)} << 32 | load_be32(p + 4);
+// Where a batch's blocks sit: vector i holds blocks lanes * i to
+// lanes * i + lanes - 1, one per lane, just as they lie in memory, so that a
+// batch is read and written as whole vectors. Each block is then read as one
+// native 64-bit word, which on a little-endian processor holds the block's
+// eight bytes in reverse order; after the transposition, the slice of block
+// bit b (0-based from the first byte's top bit) is b ^ 56 there instead of b.
+// The permutations pick their slices through this index, so the reversal
+// costs nothing.
+constexpr unsigned slice_of_bit(unsigned b) {
+    return std::endian::native == std::endian::little ? b ^ 56 : b;
+}
+static_assert(std::endian::native == std::endian::little ||
+              std::endian::native == std::endian::big);
+
+// The n blocks at `in` (n at most one batch) into vectors, the rest of the
+// batch zero blocks.
+template <class Slice>
+[[gnu::always_inline]] inline void load_batch(Slice *a, const unsigned char *in, std::size_t n) {
+    const std::size_t whole = n / lanes<Slice>;
+    for (std::size_t i = 0; i < whole; ++i)
+        std::memcpy(&a[i], in + sizeof(Slice) * i, sizeof(Slice));
+    for (std::size_t i = whole; i < 64; ++i)
+        a[i] = Slice{};
+    if (const std::size_t rest = n % lanes<Slice>)
+        std::memcpy(&a[whole], in + sizeof(Slice) * whole, 8 * rest);
 }
 
-inline void store_be64(unsigned char *p, std::uint64_t v) {
-    store_be32(p, static_cast<std::uint32_t>(v >> 32));
-    store_be32(p + 4, static_cast<std::uint32_t>(v));
+// The cipher blocks first - 1 to first + count - 2 as one vector (count at
+// most lanes), `chain` standing in for the block before block 0: what CBC
+// decryption XORs into the blocks first to first + count - 1.
+template <class Slice>
+[[gnu::always_inline]] inline Slice previous_blocks(const unsigned char *in, std::size_t first,
+                                                    std::size_t count, const unsigned char *chain) {
+    Slice p{};
+    if (first > 0 && count == lanes<Slice>) {
+        std::memcpy(&p, in + 8 * (first - 1), sizeof p);
+        return p;
+    }
+    unsigned char bytes[sizeof(Slice)] = {};
+    std::memcpy(bytes, first > 0 ? in + 8 * (first - 1) : chain, 8);
+    std::memcpy(bytes + 8, in + 8 * first, 8 * (count - 1));
+    std::memcpy(&p, bytes, sizeof p);
+    return p;
 }
 
 // Transforms the n blocks at `in` (n <= one batch; the rest of the batch is
@@ -272,25 +309,21 @@ inline void store_be64(unsigned char *p, std::uint64_t v) {
 // exchange of the halves remains, which is a change of roles.
 //
 // Every input block is read before the first output block is written, so
-// `out` may be `in`. With `chain` (CBC decryption), block b is also XORed
-// with the cipher block before it, `chain` for the first; the blocks are
-// written from the last down, so that each still finds the cipher block
-// before it in place.
+// `out` may be `in`. With `chain` (CBC decryption), each vector of output
+// blocks is also XORed with the input read one block earlier, `chain` before
+// the first; the vectors are written from the last down, so that each still
+// finds the cipher blocks before it in place.
 template <class Slice>
 [[gnu::always_inline]] inline void run_batch(const unsigned char *in, unsigned char *out,
                                              std::size_t n, const Mask *km, bool decrypt,
                                              const unsigned char *chain) {
     Slice a[64];
-    for (std::size_t i = 0; i < 64; ++i)
-        for (std::size_t lane = 0; lane < lanes<Slice>; ++lane) {
-            const std::size_t b = 64 * lane + i;
-            a[i][lane] = b < n ? load_be64(in + 8 * b) : 0;
-        }
+    load_batch(a, in, n);
     transpose(a);
     Slice l[32], r[32];
     for (unsigned i = 0; i < 32; ++i) {
-        l[i] = a[initial_perm[i] - 1];
-        r[i] = a[initial_perm[32 + i] - 1];
+        l[i] = a[slice_of_bit(initial_perm[i] - 1)];
+        r[i] = a[slice_of_bit(initial_perm[32 + i] - 1)];
     }
     // Decryption runs the encryption's rounds backwards.
     const std::ptrdiff_t step = decrypt ? -48 : 48;
@@ -299,13 +332,18 @@ template <class Slice>
     stage<Slice>(r, l, k + 16 * step, step);
     stage<Slice>(l, r, k + 32 * step, step);
     for (unsigned i = 0; i < 64; ++i)
-        a[initial_perm[i] - 1] = i < 32 ? r[i] : l[i - 32];
+        a[slice_of_bit(initial_perm[i] - 1)] = i < 32 ? r[i] : l[i - 32];
     transpose(a);
-    for (std::size_t b = n; b-- > 0;) {
-        std::uint64_t v = a[b % 64][b / 64];
+    for (std::size_t i = (n + lanes<Slice> - 1) / lanes<Slice>; i-- > 0;) {
+        const std::size_t first = lanes<Slice> * i;
+        const std::size_t count = std::min(lanes<Slice>, n - first);
+        Slice v = a[i];
         if (chain)
-            v ^= load_be64(b == 0 ? chain : in + 8 * (b - 1));
-        store_be64(out + 8 * b, v);
+            v ^= previous_blocks<Slice>(in, first, count, chain);
+        if (count == lanes<Slice>)
+            std::memcpy(out + 8 * first, &v, sizeof v);
+        else
+            std::memcpy(out + 8 * first, &v, 8 * count);
     }
     secure_wipe(a, sizeof a);
     secure_wipe(l, sizeof l);
