@@ -74,13 +74,152 @@ template <class Slice> [[gnu::always_inline]] inline Slice mask(const Mask &m) {
 // The values of a circuit live in one array indexed by constants, so the
 // compiler keeps them in registers.
 
+// ---- The order of evaluation --------------------------------------------
+//
+// The search lists a circuit's gates in the order it found them, which
+// keeps many values alive at once: with the sixteen registers of AVX2 the
+// compilers then spill and reload. The round evaluates each circuit in an
+// order chosen here instead, gate by gate from those whose operands are
+// ready: the one that ends the most values (its operands' last uses) and
+// starts the fewest (inputs it is the first to read), on a tie the one that
+// reads the value computed last. Each input is read from r and keyed just
+// before the first gate that needs it, and each output is XORed into l as
+// soon as its gate is done, so no value waits for the end of the circuit.
+
+// The operands of gate i, however many it has.
+constexpr unsigned operand_count(const bulk::Circuit2 &) {
+    return 2;
+}
+constexpr unsigned operand_count(const bulk::Circuit3 &) {
+    return 3;
+}
+constexpr unsigned char &operand(bulk::Gate2 &g, unsigned k) {
+    return k == 0 ? g.a : g.b;
+}
+constexpr unsigned char &operand(bulk::Gate3 &g, unsigned k) {
+    return k == 0 ? g.a : k == 1 ? g.b : g.c;
+}
+
+constexpr std::size_t max_values = bulk::first_gate + bulk::max_gates2;
+static_assert(bulk::max_gates3 <= bulk::max_gates2);
+
+// Circuit c with its gates in the order described above, the values
+// renumbered to match (so that the result is again a circuit to check).
+template <class Circuit> constexpr Circuit in_register_order(Circuit c) {
+    const unsigned n = c.count, ops = operand_count(c);
+    unsigned uses[max_values] = {};
+    for (unsigned i = 0; i < n; ++i)
+        for (unsigned k = 0; k < ops; ++k)
+            ++uses[operand(c.g[i], k)];
+    bool done[max_values] = {}; // inputs read, gates evaluated
+    for (unsigned v = 6; v < bulk::first_gate; ++v)
+        done[v] = true;
+    unsigned char renamed[max_values] = {};
+    for (unsigned v = 0; v < bulk::first_gate; ++v)
+        renamed[v] = static_cast<unsigned char>(v);
+    Circuit r = c;
+    for (unsigned step = 0; step < n; ++step) {
+        int best = -1, best_score = 0, best_recent = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            if (done[bulk::first_gate + i])
+                continue;
+            bool ready = true;
+            // A value that only leaves as an output is XORed into l at once.
+            int score = uses[bulk::first_gate + i] == 0 ? 0 : -1, recent = -1;
+            for (unsigned k = 0; k < ops; ++k) {
+                const unsigned a = operand(c.g[i], k);
+                if (a >= bulk::first_gate && !done[a])
+                    ready = false;
+                unsigned here = 0; // this gate's reads of a
+                for (unsigned m = 0; m < ops; ++m)
+                    here += operand(c.g[i], m) == a;
+                bool first_read = true;
+                for (unsigned m = 0; m < k; ++m)
+                    first_read = first_read && operand(c.g[i], m) != a;
+                if (!first_read)
+                    continue;
+                if (a < 6 && !done[a])
+                    --score;
+                if (uses[a] == here && a != 6 && a != 7)
+                    ++score;
+                if (a >= bulk::first_gate && renamed[a] > recent)
+                    recent = renamed[a];
+            }
+            if (ready &&
+                (best < 0 || score > best_score || (score == best_score && recent > best_recent))) {
+                best = static_cast<int>(i);
+                best_score = score;
+                best_recent = recent;
+            }
+        }
+        if (best < 0)
+            return Circuit{}; // an operand names a later gate: no circuit
+        auto &g = c.g[best];
+        auto moved = g;
+        for (unsigned k = 0; k < ops; ++k) {
+            const unsigned a = operand(g, k);
+            --uses[a];
+            done[a] = true;
+            operand(moved, k) = renamed[a];
+        }
+        r.g[step] = moved;
+        done[bulk::first_gate + best] = true;
+        renamed[bulk::first_gate + best] = static_cast<unsigned char>(bulk::first_gate + step);
+    }
+    for (unsigned j = 0; j < 4; ++j)
+        r.out[j] = renamed[c.out[j]];
+    return r;
+}
+
+template <unsigned S>
+inline constexpr bulk::Circuit2 ordered2 = in_register_order(bulk::circuits2[S]);
+template <unsigned S>
+inline constexpr bulk::Circuit3 ordered3 = in_register_order(bulk::circuits3[S]);
+
+// The inputs gate i reads first (bit k for x_k), and the output bit it
+// gives (4 for none).
+template <class Circuit> constexpr unsigned first_reads(const Circuit &c, std::size_t i) {
+    unsigned before = 0, now = 0;
+    for (std::size_t g = 0; g <= i; ++g) {
+        auto gate = c.g[g];
+        for (unsigned k = 0; k < operand_count(c); ++k) {
+            const unsigned a = operand(gate, k);
+            if (a < 6)
+                (g < i ? before : now) |= 1u << a;
+        }
+    }
+    return now & ~before;
+}
+
+template <class Circuit> constexpr unsigned output_of(const Circuit &c, std::size_t i) {
+    for (unsigned j = 0; j < 4; ++j)
+        if (c.out[j] == bulk::first_gate + i)
+            return j;
+    return 4;
+}
+
+// Both forms of every circuit compute their S-box as searched and as
+// reordered, and every output is a gate (which is where it is XORed into l).
+template <class Circuit> constexpr bool outputs_are_gates(const Circuit &c) {
+    for (unsigned j = 0; j < 4; ++j)
+        if (c.out[j] < bulk::first_gate)
+            return false;
+    return true;
+}
+
 template <unsigned S> constexpr bool circuits_compute_sbox() {
-    return bulk::computes_sbox(bulk::circuits2[S], S) && bulk::computes_sbox(bulk::circuits3[S], S);
+    return bulk::computes_sbox(bulk::circuits2[S], S) &&
+           bulk::computes_sbox(bulk::circuits3[S], S) && bulk::computes_sbox(ordered2<S>, S) &&
+           bulk::computes_sbox(ordered3<S>, S) && outputs_are_gates(ordered2<S>) &&
+           outputs_are_gates(ordered3<S>) && ordered2<S>.count == bulk::circuits2[S].count &&
+           ordered3<S>.count == bulk::circuits3[S].count;
 }
 static_assert(circuits_compute_sbox<0>() && circuits_compute_sbox<1>());
 static_assert(circuits_compute_sbox<2>() && circuits_compute_sbox<3>());
 static_assert(circuits_compute_sbox<4>() && circuits_compute_sbox<5>());
 static_assert(circuits_compute_sbox<6>() && circuits_compute_sbox<7>());
+
+// ---- One round ------------------------------------------------------------
 
 template <bulk::GateOp Op, class Slice>
 [[gnu::always_inline]] inline Slice gate(const Slice &a, const Slice &b) {
@@ -98,32 +237,6 @@ template <bulk::GateOp Op, class Slice>
 // out that it is constant: one that does not keeps the whole array in memory.
 template <std::size_t N> using At = std::integral_constant<std::size_t, N>;
 
-template <unsigned S, class Slice, std::size_t... I>
-[[gnu::always_inline]] inline void run_circuit2(Slice *v, std::index_sequence<I...>) {
-    ((v[At<bulk::first_gate + I>{}] = gate<bulk::circuits2[S].g[I].op>(
-          v[At<bulk::circuits2[S].g[I].a>{}], v[At<bulk::circuits2[S].g[I].b>{}])),
-     ...);
-}
-
-#if VELK_BULK_X86
-template <unsigned Imm>
-__attribute__((target("avx512f"), always_inline)) inline Slice512
-ternary(const Slice512 &a, const Slice512 &b, const Slice512 &c) {
-    return reinterpret_cast<Slice512>(_mm512_ternarylogic_epi64(reinterpret_cast<__m512i>(a),
-                                                                reinterpret_cast<__m512i>(b),
-                                                                reinterpret_cast<__m512i>(c), Imm));
-}
-
-template <unsigned S, std::size_t... I>
-__attribute__((target("avx512f"), always_inline)) inline void
-run_circuit3(Slice512 *v, std::index_sequence<I...>) {
-    ((v[At<bulk::first_gate + I>{}] = ternary<bulk::circuits3[S].g[I].imm>(
-          v[At<bulk::circuits3[S].g[I].a>{}], v[At<bulk::circuits3[S].g[I].b>{}],
-          v[At<bulk::circuits3[S].g[I].c>{}])),
-     ...);
-}
-#endif
-
 // The bit of F (0-based) that output bit j of S-box s reaches through P.
 constexpr unsigned through_p(unsigned s, unsigned j) {
     for (unsigned i = 0; i < 32; ++i)
@@ -132,30 +245,44 @@ constexpr unsigned through_p(unsigned s, unsigned j) {
     return 32;
 }
 
-// The S-box's six inputs, r's expanded bits under the masks, and its four
-// outputs into l through P, all at constant indices.
-template <unsigned S, class Slice, std::size_t... I>
-[[gnu::always_inline]] inline void load_inputs(Slice *v, const Slice *r, const Mask *k,
-                                               std::index_sequence<I...>) {
-    ((v[At<I>{}] = r[At<expansion[6 * S + I] - 1>{}] ^ mask<Slice>(k[At<6 * S + I>{}])), ...);
+// Input x_K of S-box S: its expanded bit of r under its key mask.
+template <unsigned S, unsigned K, class Slice>
+[[gnu::always_inline]] inline void read_input(Slice *v, const Slice *r, const Mask *k) {
+    v[At<K>{}] = r[At<expansion[6 * S + K] - 1>{}] ^ mask<Slice>(k[At<6 * S + K>{}]);
 }
 
-template <unsigned S, class Slice, std::size_t... J>
-[[gnu::always_inline]] inline void store_outputs(Slice *l, const Slice *v,
-                                                 std::index_sequence<J...>) {
-    ((l[At<through_p(S, J)>{}] ^= v[At<bulk::circuits2[S].out[J]>{}]), ...);
+template <unsigned S, unsigned Bits, class Slice, std::size_t... K>
+[[gnu::always_inline]] inline void read_inputs(Slice *v, const Slice *r, const Mask *k,
+                                               std::index_sequence<K...>) {
+    ((((Bits >> K) & 1u) != 0 ? read_input<S, K>(v, r, k) : void()), ...);
+}
+
+// Gate I of S-box S's two-input circuit, with the inputs it reads first
+// before it and its output, if it is one, XORed into l through P after it.
+template <unsigned S, std::size_t I, class Slice>
+[[gnu::always_inline]] inline void step2(Slice *__restrict l, Slice *v, const Slice *r,
+                                         const Mask *k) {
+    constexpr auto g = ordered2<S>.g[I];
+    read_inputs<S, first_reads(ordered2<S>, I)>(v, r, k, std::make_index_sequence<6>());
+    v[At<bulk::first_gate + I>{}] = gate<g.op>(v[At<g.a>{}], v[At<g.b>{}]);
+    if constexpr (constexpr unsigned j = output_of(ordered2<S>, I); j < 4)
+        l[At<through_p(S, j)>{}] ^= v[At<bulk::first_gate + I>{}];
+}
+
+template <unsigned S, class Slice, std::size_t... I>
+[[gnu::always_inline]] inline void run_circuit2(Slice *__restrict l, Slice *v, const Slice *r,
+                                                const Mask *k, std::index_sequence<I...>) {
+    (step2<S, I>(l, v, r, k), ...);
 }
 
 // One S-box of a round: l ^= its share of F(r) under the round's masks k.
 template <unsigned S, class Slice>
 [[gnu::always_inline]] inline void sbox_into(Slice *__restrict l, const Slice *__restrict r,
                                              const Mask *__restrict k) {
-    Slice v[bulk::first_gate + bulk::circuits2[S].count];
-    load_inputs<S>(v, r, k, std::make_index_sequence<6>());
+    Slice v[bulk::first_gate + ordered2<S>.count];
     v[6] = Slice{};
     v[7] = ~Slice{};
-    run_circuit2<S>(v, std::make_index_sequence<bulk::circuits2[S].count>());
-    store_outputs<S>(l, v, std::make_index_sequence<4>());
+    run_circuit2<S>(l, v, r, k, std::make_index_sequence<ordered2<S>.count>());
 }
 
 // One round: l ^= F(r, k), with k the round's 48 key masks.
@@ -173,30 +300,53 @@ template <class Slice>
 }
 
 #if VELK_BULK_X86
-// The same with the three-input circuits, for the 64-byte width. (The
-// compilers inline AVX-512 code only into functions built for it, hence the
-// separate copies.)
-template <unsigned S, std::size_t... I>
-__attribute__((target("avx512f"), always_inline)) inline void
-load_inputs3(Slice512 *v, const Slice512 *r, const Mask *k, std::index_sequence<I...>) {
-    ((v[At<I>{}] = r[At<expansion[6 * S + I] - 1>{}] ^ (Slice512{} + k[At<6 * S + I>{}][0])), ...);
+// The same with the three-input circuits (vpternlog), for the 64-byte
+// width. (The compilers inline AVX-512 code only into functions built for
+// it, hence the separate copies.)
+template <unsigned Imm>
+__attribute__((target("avx512f"), always_inline)) inline Slice512
+ternary(const Slice512 &a, const Slice512 &b, const Slice512 &c) {
+    return reinterpret_cast<Slice512>(_mm512_ternarylogic_epi64(reinterpret_cast<__m512i>(a),
+                                                                reinterpret_cast<__m512i>(b),
+                                                                reinterpret_cast<__m512i>(c), Imm));
 }
 
-template <unsigned S, std::size_t... J>
+template <unsigned S, unsigned K>
 __attribute__((target("avx512f"), always_inline)) inline void
-store_outputs3(Slice512 *l, const Slice512 *v, std::index_sequence<J...>) {
-    ((l[At<through_p(S, J)>{}] ^= v[At<bulk::circuits3[S].out[J]>{}]), ...);
+read_input3(Slice512 *v, const Slice512 *r, const Mask *k) {
+    v[At<K>{}] = r[At<expansion[6 * S + K] - 1>{}] ^ (Slice512{} + k[At<6 * S + K>{}][0]);
+}
+
+template <unsigned S, unsigned Bits, std::size_t... K>
+__attribute__((target("avx512f"), always_inline)) inline void
+read_inputs3(Slice512 *v, const Slice512 *r, const Mask *k, std::index_sequence<K...>) {
+    ((((Bits >> K) & 1u) != 0 ? read_input3<S, K>(v, r, k) : void()), ...);
+}
+
+template <unsigned S, std::size_t I>
+__attribute__((target("avx512f"), always_inline)) inline void
+step3(Slice512 *__restrict l, Slice512 *v, const Slice512 *r, const Mask *k) {
+    constexpr auto g = ordered3<S>.g[I];
+    read_inputs3<S, first_reads(ordered3<S>, I)>(v, r, k, std::make_index_sequence<6>());
+    v[At<bulk::first_gate + I>{}] = ternary<g.imm>(v[At<g.a>{}], v[At<g.b>{}], v[At<g.c>{}]);
+    if constexpr (constexpr unsigned j = output_of(ordered3<S>, I); j < 4)
+        l[At<through_p(S, j)>{}] ^= v[At<bulk::first_gate + I>{}];
+}
+
+template <unsigned S, std::size_t... I>
+__attribute__((target("avx512f"), always_inline)) inline void
+run_circuit3(Slice512 *__restrict l, Slice512 *v, const Slice512 *r, const Mask *k,
+             std::index_sequence<I...>) {
+    (step3<S, I>(l, v, r, k), ...);
 }
 
 template <unsigned S>
 __attribute__((target("avx512f"), always_inline)) inline void
 sbox_into3(Slice512 *__restrict l, const Slice512 *__restrict r, const Mask *__restrict k) {
-    Slice512 v[bulk::first_gate + bulk::circuits3[S].count];
-    load_inputs3<S>(v, r, k, std::make_index_sequence<6>());
+    Slice512 v[bulk::first_gate + ordered3<S>.count];
     v[6] = Slice512{};
     v[7] = ~Slice512{};
-    run_circuit3<S>(v, std::make_index_sequence<bulk::circuits3[S].count>());
-    store_outputs3<S>(l, v, std::make_index_sequence<4>());
+    run_circuit3<S>(l, v, r, k, std::make_index_sequence<ordered3<S>.count>());
 }
 
 __attribute__((target("avx512f"), always_inline)) inline void
