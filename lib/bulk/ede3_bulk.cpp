@@ -171,10 +171,45 @@ template <class Circuit> constexpr Circuit in_register_order(Circuit c) {
     return r;
 }
 
+// vpternlog overwrites its first operand, so a compiler that does not
+// reorder the operands itself (g++) copies that operand first whenever it is
+// still needed. This puts first, where it can, an operand the gate reads for
+// the last time (the operation's table, imm, permuted to match).
+constexpr bulk::Circuit3 dying_operand_first(bulk::Circuit3 c) {
+    for (unsigned i = 0; i < c.count; ++i) {
+        auto &g = c.g[i];
+        const auto dies = [&](unsigned v) {
+            if (v == 6 || v == 7)
+                return false;
+            for (unsigned later = i + 1; later < c.count; ++later)
+                if (c.g[later].a == v || c.g[later].b == v || c.g[later].c == v)
+                    return false;
+            return true;
+        };
+        if (dies(g.a))
+            continue;
+        const unsigned k = dies(g.b) ? 1 : dies(g.c) ? 2 : 0;
+        if (k == 0)
+            continue;
+        // New operand 0 is old operand k and the other way round.
+        unsigned imm = 0;
+        for (unsigned x = 0; x < 8; ++x) {
+            const unsigned bit0 = (x >> 2) & 1u, bitk = (x >> (2 - k)) & 1u;
+            unsigned old = x & ~(4u | (4u >> k));
+            old |= bitk << 2 | bit0 << (2 - k);
+            imm |= ((g.imm >> old) & 1u) << x;
+        }
+        g.imm = static_cast<unsigned char>(imm);
+        std::swap(g.a, k == 1 ? g.b : g.c);
+    }
+    return c;
+}
+
 template <unsigned S>
 inline constexpr bulk::Circuit2 ordered2 = in_register_order(bulk::circuits2[S]);
 template <unsigned S>
-inline constexpr bulk::Circuit3 ordered3 = in_register_order(bulk::circuits3[S]);
+inline constexpr bulk::Circuit3
+    ordered3 = dying_operand_first(in_register_order(bulk::circuits3[S]));
 
 // The inputs gate i reads first (bit k for x_k), and the output bit it
 // gives (4 for none).
