@@ -7,6 +7,7 @@
 
 #include "bench_common.hpp"
 #include "ede3_bulk.hpp"
+#include "sbox_circuits.hpp"
 #include "velkcore.h"
 
 namespace {
@@ -98,6 +99,86 @@ void velk_bulk_ede3_ecb_encrypt_short(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * 8 * blocks));
 }
 
+// The S-box circuits the widths run, averaged over the eight S-boxes:
+// two-input gates (the 16- and 32-byte widths) and three-input operations
+// (the 64-byte width), as counters for the report, which turns them into
+// the cycles per block they predict.
+void velk_bulk_circuit_gates(benchmark::State &state) {
+    double gates2 = 0, gates3 = 0;
+    for (unsigned s = 0; s < 8; ++s) {
+        gates2 += velk::bulk::circuits2[s].count;
+        gates3 += velk::bulk::circuits3[s].count;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(gates2);
+    state.counters["gates2"] = gates2 / 8;
+    state.counters["gates3"] = gates3 / 8;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// How many of the circuits' operations this core issues per second, per
+// width (argument as above): twelve independent chains of PXOR, VPXOR on
+// 32 bytes or VPTERNLOGQ on 64 bytes, so that the issue rate alone bounds
+// them. Divided by the clock, the operations per cycle.
+constexpr std::int64_t logic_ops = 12 * 1024;
+
+void logic_sse2() {
+    for (int i = 0; i < 1024; ++i)
+        __asm__ volatile("pxor %%xmm12, %%xmm0\n\tpxor %%xmm12, %%xmm1\n\t"
+                         "pxor %%xmm12, %%xmm2\n\tpxor %%xmm12, %%xmm3\n\t"
+                         "pxor %%xmm12, %%xmm4\n\tpxor %%xmm12, %%xmm5\n\t"
+                         "pxor %%xmm12, %%xmm6\n\tpxor %%xmm12, %%xmm7\n\t"
+                         "pxor %%xmm12, %%xmm8\n\tpxor %%xmm12, %%xmm9\n\t"
+                         "pxor %%xmm12, %%xmm10\n\tpxor %%xmm12, %%xmm11" ::
+                             : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7",
+                               "xmm8", "xmm9", "xmm10", "xmm11");
+}
+
+__attribute__((target("avx2"))) void logic_avx2() {
+    for (int i = 0; i < 1024; ++i)
+        __asm__ volatile("vpxor %%ymm12, %%ymm0, %%ymm0\n\tvpxor %%ymm12, %%ymm1, %%ymm1\n\t"
+                         "vpxor %%ymm12, %%ymm2, %%ymm2\n\tvpxor %%ymm12, %%ymm3, %%ymm3\n\t"
+                         "vpxor %%ymm12, %%ymm4, %%ymm4\n\tvpxor %%ymm12, %%ymm5, %%ymm5\n\t"
+                         "vpxor %%ymm12, %%ymm6, %%ymm6\n\tvpxor %%ymm12, %%ymm7, %%ymm7\n\t"
+                         "vpxor %%ymm12, %%ymm8, %%ymm8\n\tvpxor %%ymm12, %%ymm9, %%ymm9\n\t"
+                         "vpxor %%ymm12, %%ymm10, %%ymm10\n\tvpxor %%ymm12, %%ymm11, %%ymm11" ::
+                             : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7",
+                               "xmm8", "xmm9", "xmm10", "xmm11");
+}
+
+__attribute__((target("avx512f"))) void logic_avx512() {
+    for (int i = 0; i < 1024; ++i)
+        __asm__ volatile("vpternlogq $0x96, %%zmm12, %%zmm13, %%zmm0\n\t"
+                         "vpternlogq $0x96, %%zmm12, %%zmm13, %%zmm1\n\t"
+                         "vpternlogq $0x96, %%zmm12, %%zmm13, %%zmm2\n\t"
+                         "vpternlogq $0x96, %%zmm12, %%zmm13, %%zmm3\n\t"
+                         "vpternlogq $0x96, %%zmm12, %%zmm13, %%zmm4\n\t"
+                         "vpternlogq $0x96, %%zmm12, %%zmm13, %%zmm5\n\t"
+                         "vpternlogq $0x96, %%zmm12, %%zmm13, %%zmm6\n\t"
+                         "vpternlogq $0x96, %%zmm12, %%zmm13, %%zmm7\n\t"
+                         "vpternlogq $0x96, %%zmm12, %%zmm13, %%zmm8\n\t"
+                         "vpternlogq $0x96, %%zmm12, %%zmm13, %%zmm9\n\t"
+                         "vpternlogq $0x96, %%zmm12, %%zmm13, %%zmm10\n\t"
+                         "vpternlogq $0x96, %%zmm12, %%zmm13, %%zmm11" ::
+                             : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7",
+                               "xmm8", "xmm9", "xmm10", "xmm11");
+}
+
+void velk_vector_logic_width(benchmark::State &state) {
+    const auto w = static_cast<velk::bulk_width::Width>(state.range(0));
+    if (!velk::bulk_width::available(w)) {
+        state.SkipWithError("the processor lacks this width");
+        return;
+    }
+    void (*const run)() = w == velk::bulk_width::Width::avx512 ? logic_avx512
+                          : w == velk::bulk_width::Width::avx2 ? logic_avx2
+                                                               : logic_sse2;
+    for (auto _ : state)
+        run();
+    state.SetItemsProcessed(state.iterations() * logic_ops);
+}
+#endif
+
 #ifdef VELK_BENCH_LIBCRYPTO
 // EVP over the whole buffer, padding off, the context set up once.
 void evp(benchmark::State &state, const EVP_CIPHER *cipher, int encrypt) {
@@ -147,4 +228,8 @@ BENCHMARK(openssl_evp_des_ede3_cbc_encrypt);
 BENCHMARK(velk_bulk_ede3_ecb_encrypt_width)
     ->ArgsProduct({{1, 2, 3}, {buffer_bytes / 8}})
     ->ArgsProduct({{0, 1, 2, 3}, {1, 16, 32, 64}});
+BENCHMARK(velk_bulk_circuit_gates);
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+BENCHMARK(velk_vector_logic_width)->Arg(1)->Arg(2)->Arg(3);
+#endif
 BENCHMARK(velk_bulk_ede3_ecb_encrypt_short)->Arg(1)->Arg(8)->Arg(40)->Arg(200)->Arg(2047);

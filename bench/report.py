@@ -8,7 +8,15 @@ versus `openssl enc` rows; and every target beside what was measured.
               [--file file.txt --rss KIB --cores N]
 
 file.txt has one line per velkfile row: "what|one or all|velkfile MB/s|
-openssl MB/s|target ratio"."""
+openssl MB/s|target ratio" (target "-" for none).
+
+For each compiler it also sets the many-block path's cycles per block in
+each width beside what the S-box circuits predict: a round is 8 circuits,
+48 key XORs and 32 XORs into L, a block takes 48 rounds over a batch's
+share, and the core issues the measured number of vector logic operations
+per cycle; the transpositions, loads and stores are left out, so the
+measured figure over the predicted one is the distance to the circuits'
+own limit."""
 import argparse
 import json
 
@@ -152,6 +160,44 @@ def bench_section(label, m):
     return ratios
 
 
+# The widths of the many-block path: (benchmark argument, name, blocks per
+# batch, which circuits it runs).
+WIDTHS = [(1, "SSE2 (portable)", 128, "gates2"), (2, "AVX2", 256, "gates2"),
+          (3, "AVX-512F", 512, "gates3")]
+
+
+def width_section(label, m):
+    """Prints the per-width table of one compiler's run; returns the gate counts."""
+    gates = m.get("velk_bulk_circuit_gates")
+    clock = m.get("clock_dependent_adds", {}).get("items_per_second")
+    if gates is None or clock is None:
+        return None
+    print("### %s: the many-block path per width, against its circuits' gate count" % label)
+    print()
+    rows = []
+    for arg, name, batch, kind in WIDTHS:
+        bench = m.get("velk_bulk_ede3_ecb_encrypt_width/%d/2048" % arg)
+        logic = m.get("velk_vector_logic_width/%d" % arg)
+        if bench is None or logic is None or bench.get("error_occurred") or \
+                logic.get("error_occurred"):
+            rows.append([name, batch, "", "", "", "", "", "not run (the processor lacks it)"])
+            continue
+        per_sbox = gates[kind]
+        ops_round = 8 * per_sbox + 48 + 32
+        per_cycle = logic["items_per_second"] / clock
+        predicted = 48 * ops_round / batch / per_cycle
+        measured = clock / (rate(bench) * 1e6 / 8)
+        rows.append([name, batch, "%.1f %s" % (per_sbox, "two-input" if kind == "gates2"
+                                              else "three-input"),
+                     "%.0f" % ops_round, "%.2f" % per_cycle, "%.1f" % predicted,
+                     "%.1f" % measured, "%.2f" % (measured / predicted)])
+    table(["width", "blocks per batch", "gates per S-box", "operations per round",
+           "operations per cycle (measured)", "cycles per block, predicted",
+           "cycles per block, measured (ECB, 2048 blocks)", "measured / predicted"], rows)
+    print()
+    return gates
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bench", action="append", default=[], metavar="LABEL=JSON")
@@ -163,7 +209,16 @@ def main():
     summary = []
     for arg in args.bench:
         label, path = arg.split("=", 1)
-        ratios = bench_section(label, medians(path))
+        m = medians(path)
+        ratios = bench_section(label, m)
+        gates = width_section(label, m)
+        if gates is not None and not any("S-box circuits" in r[0] for r in summary):
+            summary.append(["S-box circuits, two-input gates per S-box (average of 8)",
+                            "%.1f" % gates["gates2"], "≤ 50", met(gates["gates2"], 50.0001,
+                                                                  at_least=False)])
+            summary.append(["S-box circuits, three-input operations per S-box (average of 8)",
+                            "%.1f" % gates["gates3"], "≤ 25", met(gates["gates3"], 25.0001,
+                                                                  at_least=False)])
         for what, names, target in [
                 ("single DES one block per call vs DES_ecb_encrypt", SINGLE, 1.25),
                 ("triple DES one block per call vs DES_ecb3_encrypt / DES_ede3_cbc_encrypt",
@@ -183,10 +238,12 @@ def main():
                 ratio = float(ours) / float(theirs)
                 where = "one core (taskset -c 0)" if cores == "one" else \
                     "all %s cores" % (args.cores or "")
+                shown = "" if target == "-" else "≥ %s" % target
+                ok = "" if target == "-" else met(ratio, float(target))
                 rows.append([what, where, "%.1f MB/s" % float(ours), "%.1f MB/s" % float(theirs),
-                             "%.2f" % ratio, "≥ %s" % target, met(ratio, float(target))])
-                summary.append(["%s, %s" % (what, where), "%.2f" % ratio, "≥ %s" % target,
-                                met(ratio, float(target))])
+                             "%.2f" % ratio, shown, ok])
+                if target != "-":
+                    summary.append(["%s, %s" % (what, where), "%.2f" % ratio, shown, ok])
         table(["operation", "cores", "velkfile", "openssl enc", "ratio", "target", "met"], rows)
         print()
     if args.rss is not None:

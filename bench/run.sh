@@ -4,8 +4,11 @@
 # its OpenSSL peer (repetitions interleaved at random, medians), then times
 # velkfile against `openssl enc -nopad` on a generated file: ECB both ways
 # and CBC decryption on one core (`taskset -c 0`) and on every core the
-# process may use, CBC encryption, and the largest peak RSS of any velkfile
-# run (threads included). Timed runs of velkfile and openssl alternate, so a
+# process may use, in the width the processor chooses and capped to the
+# narrower ones, CBC encryption, and the largest peak RSS of any velkfile
+# run (threads included). The velkfile targets are those of the processor
+# (with AVX-512F or AVX2 only); the many-block path's cycles per block in
+# each width stand beside what its circuits' gate count predicts. Timed runs of velkfile and openssl alternate, so a
 # slow spell of the machine does not fall on one side only. Prints one
 # report (report.py). Temporary files live in the build directory and are
 # removed.
@@ -14,7 +17,8 @@
 #   REPS=5 MIB=128 FILE_REPS=3 MIN_TIME=0.5 bench/run.sh
 #       benchmark repetitions, file size, timed runs per file operation and
 #       seconds per benchmark repetition; BENCH_FILTER picks benchmarks by
-#       regular expression, COMPILERS="clang gcc" which builds run them
+#       regular expression, COMPILERS="clang gcc" which builds run them,
+#       CAPS="avx2 sse2" the narrower widths velkfile is also timed in
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,7 +44,9 @@ work=$(mktemp -d "$build/bench-run.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 cores=$(taskset -c -p $$ | sed 's/.*: //')
-echo "machine:  $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores usable (affinity $cores)"
+echo "machine:  $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores usable (affinity $cores)," \
+    "AVX2: $(grep -qw avx2 /proc/cpuinfo && echo yes || echo no)," \
+    "AVX-512F: $(grep -qw avx512f /proc/cpuinfo && echo yes || echo no); load: $(cut -d' ' -f1-3 /proc/loadavg)"
 for c in $compilers; do
     cache=$root/build/$(preset_of "$c")/CMakeCache.txt
     cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$cache")
@@ -86,10 +92,31 @@ median_mbs() {
     sort -g "$1" | awk -v b="$bytes" '{ a[NR] = $1 } END { printf "%.2f", b / a[int((NR + 1) / 2)] / 1e6 }'
 }
 
+# The velkfile targets of this processor: those of one with AVX-512F, which
+# the many-block path then uses, or those of one with AVX2 only.
+if grep -qw avx512f /proc/cpuinfo; then
+    one_target=25 all_target=40
+else
+    one_target=18 all_target=30
+fi
+# The narrower widths also timed with VELK_BULK_WIDTH, beside the one the
+# processor chooses: AVX2 (targets of an AVX2-only processor) and the
+# portable SSE2 width (no target), each where the processor has a wider one.
+caps=()
+for cap in ${CAPS-avx2 sse2}; do
+    case $cap in
+    avx2) grep -qw avx512f /proc/cpuinfo && caps+=(avx2) ;;
+    sse2) grep -qw avx2 /proc/cpuinfo && caps+=(sse2) ;;
+    esac
+done
+cap_target() { if [ "$1" = avx2 ]; then echo "$2"; else echo -; fi; }
+
 : >"$work/file.txt"
 : >"$work/rss.txt"
-# Each operation: velkfile pinned to core 0, velkfile free, openssl enc
-# (one thread whatever it is allowed), in turn, file_reps times. Decryption
+# Each operation: openssl enc (one thread whatever it is allowed), velkfile
+# pinned to core 0, velkfile free, and the same for each capped width, in
+# turn, file_reps times; the first time round, each velkfile output is
+# checked against openssl's before the next run replaces it. Decryption
 # reads each program's own ciphertext, made first and checked equal.
 for op in "ecb encrypt" "ecb decrypt" "cbc decrypt" "cbc encrypt"; do
     set -- $op
@@ -105,28 +132,48 @@ for op in "ecb encrypt" "ecb decrypt" "cbc decrypt" "cbc encrypt"; do
         cmp -n "$bytes" "$input_velk" "$input"
     fi
     rm -f "$work"/t.*
-    for _ in $(seq "$file_reps"); do
-        timed "$work/t.one" taskset -c 0 "$velkfile" "${vflag[@]}" -m "$mode" -k "$key" \
-            -v "$vector" "$input_velk" "$work/velk.out"
-        timed "$work/t.all" "$velkfile" "${vflag[@]}" -m "$mode" -k "$key" -v "$vector" \
-            "$input_velk" "$work/velk.out"
+    velk_run() { # tag, VELK_BULK_WIDTH or "", taskset or ""
+        local pin=()
+        [ -n "$3" ] && pin=(taskset -c 0)
+        timed "$work/t.$1" env ${2:+VELK_BULK_WIDTH=$2} "${pin[@]}" "$velkfile" "${vflag[@]}" \
+            -m "$mode" -k "$key" -v "$vector" "$input_velk" "$work/velk.out"
+        if [ "$rep" = 1 ]; then
+            # Same cipher, same bytes.
+            if [ "$dir" = decrypt ]; then
+                cmp "$work/plain" "$work/velk.out"
+            else
+                cmp -n "$bytes" "$work/velk.out" "$work/ossl.out"
+            fi
+        fi
+    }
+    for rep in $(seq "$file_reps"); do
         timed "$work/t.ossl" openssl enc "${oflag[@]}" -des-ede3-"$mode" -nopad -K "$key_hex" \
             "${iv_arg[@]}" -in "$input" -out "$work/ossl.out"
+        [ "$dir" = decrypt ] && cmp "$work/plain" "$work/ossl.out"
+        if [ "$op" = "cbc encrypt" ]; then
+            velk_run all "" ""
+            continue
+        fi
+        velk_run one "" pin
+        velk_run all "" ""
+        for cap in "${caps[@]}"; do
+            velk_run "$cap.one" "$cap" pin
+            velk_run "$cap.all" "$cap" ""
+        done
     done
-    # Same cipher, same bytes.
-    if [ "$dir" = decrypt ]; then
-        cmp "$work/plain" "$work/velk.out"
-        cmp "$work/plain" "$work/ossl.out"
-    else
-        cmp -n "$bytes" "$work/velk.out" "$work/ossl.out"
-    fi
-    cat "$work/t.one" "$work/t.all" >>"$work/rss.txt"
+    for f in "$work"/t.*; do
+        [ "$f" = "$work/t.ossl" ] || cat "$f"
+    done >>"$work/rss.txt"
     ossl=$(median_mbs "$work/t.ossl")
     if [ "$op" = "cbc encrypt" ]; then
         echo "velkfile $op|all|$(median_mbs "$work/t.all")|$ossl|1.35" >>"$work/file.txt"
     else
-        echo "velkfile $op|one|$(median_mbs "$work/t.one")|$ossl|15" >>"$work/file.txt"
-        echo "velkfile $op|all|$(median_mbs "$work/t.all")|$ossl|25" >>"$work/file.txt"
+        echo "velkfile $op|one|$(median_mbs "$work/t.one")|$ossl|$one_target" >>"$work/file.txt"
+        echo "velkfile $op|all|$(median_mbs "$work/t.all")|$ossl|$all_target" >>"$work/file.txt"
+        for cap in "${caps[@]}"; do
+            echo "velkfile $op, VELK_BULK_WIDTH=$cap|one|$(median_mbs "$work/t.$cap.one")|$ossl|$(cap_target "$cap" 18)" >>"$work/file.txt"
+            echo "velkfile $op, VELK_BULK_WIDTH=$cap|all|$(median_mbs "$work/t.$cap.all")|$ossl|$(cap_target "$cap" 30)" >>"$work/file.txt"
+        done
     fi
     rm -f "$work/velk.out" "$work/ossl.out" "$work/cipher.$mode" "$work/velkcipher.$mode"
 done

@@ -6,6 +6,7 @@
 #include "ede3_bulk.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -41,7 +42,7 @@ namespace velk {
 namespace {
 
 // One slice holds one bit position of a batch: in lane `lane`, bit 63 - i
-// belongs to block 64 * lane + i. Two, four or eight 64-bit lanes make a
+// belongs to block lanes * i + lane. Two, four or eight 64-bit lanes make a
 // 16-, 32- or 64-byte vector; the code is the same for every width.
 using Slice128 = std::uint64_t __attribute__((vector_size(16)));
 using Slice256 = std::uint64_t __attribute__((vector_size(32)));
@@ -73,13 +74,187 @@ template <class Slice> [[gnu::always_inline]] inline Slice mask(const Mask &m) {
 // The values of a circuit live in one array indexed by constants, so the
 // compiler keeps them in registers.
 
+// ---- The order of evaluation --------------------------------------------
+//
+// The search lists a circuit's gates in the order it found them, which
+// keeps many values alive at once: with the sixteen registers of AVX2 the
+// compilers then spill and reload. The round evaluates each circuit in an
+// order chosen here instead, gate by gate from those whose operands are
+// ready: the one that ends the most values (its operands' last uses) and
+// starts the fewest (inputs it is the first to read), on a tie the one that
+// reads the value computed last. Each input is read from r and keyed just
+// before the first gate that needs it, and each output is XORed into l as
+// soon as its gate is done, so no value waits for the end of the circuit.
+
+// The operands of gate i, however many it has.
+constexpr unsigned operand_count(const bulk::Circuit2 &) {
+    return 2;
+}
+constexpr unsigned operand_count(const bulk::Circuit3 &) {
+    return 3;
+}
+constexpr unsigned char &operand(bulk::Gate2 &g, unsigned k) {
+    return k == 0 ? g.a : g.b;
+}
+constexpr unsigned char &operand(bulk::Gate3 &g, unsigned k) {
+    return k == 0 ? g.a : k == 1 ? g.b : g.c;
+}
+
+constexpr std::size_t max_values = bulk::first_gate + bulk::max_gates2;
+static_assert(bulk::max_gates3 <= bulk::max_gates2);
+
+// Circuit c with its gates in the order described above, the values
+// renumbered to match (so that the result is again a circuit to check).
+template <class Circuit> constexpr Circuit in_register_order(Circuit c) {
+    const unsigned n = c.count, ops = operand_count(c);
+    unsigned uses[max_values] = {};
+    for (unsigned i = 0; i < n; ++i)
+        for (unsigned k = 0; k < ops; ++k)
+            ++uses[operand(c.g[i], k)];
+    bool done[max_values] = {}; // inputs read, gates evaluated
+    for (unsigned v = 6; v < bulk::first_gate; ++v)
+        done[v] = true;
+    unsigned char renamed[max_values] = {};
+    for (unsigned v = 0; v < bulk::first_gate; ++v)
+        renamed[v] = static_cast<unsigned char>(v);
+    Circuit r = c;
+    for (unsigned step = 0; step < n; ++step) {
+        int best = -1, best_score = 0, best_recent = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            if (done[bulk::first_gate + i])
+                continue;
+            bool ready = true;
+            // A value that only leaves as an output is XORed into l at once.
+            int score = uses[bulk::first_gate + i] == 0 ? 0 : -1, recent = -1;
+            for (unsigned k = 0; k < ops; ++k) {
+                const unsigned a = operand(c.g[i], k);
+                if (a >= bulk::first_gate && !done[a])
+                    ready = false;
+                unsigned here = 0; // this gate's reads of a
+                for (unsigned m = 0; m < ops; ++m)
+                    here += operand(c.g[i], m) == a;
+                bool first_read = true;
+                for (unsigned m = 0; m < k; ++m)
+                    first_read = first_read && operand(c.g[i], m) != a;
+                if (!first_read)
+                    continue;
+                if (a < 6 && !done[a])
+                    --score;
+                if (uses[a] == here && a != 6 && a != 7)
+                    ++score;
+                if (a >= bulk::first_gate && renamed[a] > recent)
+                    recent = renamed[a];
+            }
+            if (ready &&
+                (best < 0 || score > best_score || (score == best_score && recent > best_recent))) {
+                best = static_cast<int>(i);
+                best_score = score;
+                best_recent = recent;
+            }
+        }
+        if (best < 0)
+            return Circuit{}; // an operand names a later gate: no circuit
+        auto &g = c.g[best];
+        auto moved = g;
+        for (unsigned k = 0; k < ops; ++k) {
+            const unsigned a = operand(g, k);
+            --uses[a];
+            done[a] = true;
+            operand(moved, k) = renamed[a];
+        }
+        r.g[step] = moved;
+        done[bulk::first_gate + best] = true;
+        renamed[bulk::first_gate + best] = static_cast<unsigned char>(bulk::first_gate + step);
+    }
+    for (unsigned j = 0; j < 4; ++j)
+        r.out[j] = renamed[c.out[j]];
+    return r;
+}
+
+// vpternlog overwrites its first operand, so a compiler that does not
+// reorder the operands itself (g++) copies that operand first whenever it is
+// still needed. This puts first, where it can, an operand the gate reads for
+// the last time (the operation's table, imm, permuted to match).
+constexpr bulk::Circuit3 dying_operand_first(bulk::Circuit3 c) {
+    for (unsigned i = 0; i < c.count; ++i) {
+        auto &g = c.g[i];
+        const auto dies = [&](unsigned v) {
+            if (v == 6 || v == 7)
+                return false;
+            for (unsigned later = i + 1; later < c.count; ++later)
+                if (c.g[later].a == v || c.g[later].b == v || c.g[later].c == v)
+                    return false;
+            return true;
+        };
+        if (dies(g.a))
+            continue;
+        const unsigned k = dies(g.b) ? 1 : dies(g.c) ? 2 : 0;
+        if (k == 0)
+            continue;
+        // New operand 0 is old operand k and the other way round.
+        unsigned imm = 0;
+        for (unsigned x = 0; x < 8; ++x) {
+            const unsigned bit0 = (x >> 2) & 1u, bitk = (x >> (2 - k)) & 1u;
+            unsigned old = x & ~(4u | (4u >> k));
+            old |= bitk << 2 | bit0 << (2 - k);
+            imm |= ((g.imm >> old) & 1u) << x;
+        }
+        g.imm = static_cast<unsigned char>(imm);
+        std::swap(g.a, k == 1 ? g.b : g.c);
+    }
+    return c;
+}
+
+template <unsigned S>
+inline constexpr bulk::Circuit2 ordered2 = in_register_order(bulk::circuits2[S]);
+template <unsigned S>
+inline constexpr bulk::Circuit3
+    ordered3 = dying_operand_first(in_register_order(bulk::circuits3[S]));
+
+// The inputs gate i reads first (bit k for x_k), and the output bit it
+// gives (4 for none).
+template <class Circuit> constexpr unsigned first_reads(const Circuit &c, std::size_t i) {
+    unsigned before = 0, now = 0;
+    for (std::size_t g = 0; g <= i; ++g) {
+        auto gate = c.g[g];
+        for (unsigned k = 0; k < operand_count(c); ++k) {
+            const unsigned a = operand(gate, k);
+            if (a < 6)
+                (g < i ? before : now) |= 1u << a;
+        }
+    }
+    return now & ~before;
+}
+
+template <class Circuit> constexpr unsigned output_of(const Circuit &c, std::size_t i) {
+    for (unsigned j = 0; j < 4; ++j)
+        if (c.out[j] == bulk::first_gate + i)
+            return j;
+    return 4;
+}
+
+// Both forms of every circuit compute their S-box as searched and as
+// reordered, and every output is a gate (which is where it is XORed into l).
+template <class Circuit> constexpr bool outputs_are_gates(const Circuit &c) {
+    for (unsigned j = 0; j < 4; ++j)
+        if (c.out[j] < bulk::first_gate)
+            return false;
+    return true;
+}
+
 template <unsigned S> constexpr bool circuits_compute_sbox() {
-    return bulk::computes_sbox(bulk::circuits2[S], S) && bulk::computes_sbox(bulk::circuits3[S], S);
+    return bulk::computes_sbox(bulk::circuits2[S], S) &&
+           bulk::computes_sbox(bulk::circuits3[S], S) && bulk::computes_sbox(ordered2<S>, S) &&
+           bulk::computes_sbox(ordered3<S>, S) && outputs_are_gates(ordered2<S>) &&
+           outputs_are_gates(ordered3<S>) && ordered2<S>.count == bulk::circuits2[S].count &&
+           ordered3<S>.count == bulk::circuits3[S].count;
 }
 static_assert(circuits_compute_sbox<0>() && circuits_compute_sbox<1>());
 static_assert(circuits_compute_sbox<2>() && circuits_compute_sbox<3>());
 static_assert(circuits_compute_sbox<4>() && circuits_compute_sbox<5>());
 static_assert(circuits_compute_sbox<6>() && circuits_compute_sbox<7>());
+
+// ---- One round ------------------------------------------------------------
 
 template <bulk::GateOp Op, class Slice>
 [[gnu::always_inline]] inline Slice gate(const Slice &a, const Slice &b) {
@@ -97,32 +272,6 @@ template <bulk::GateOp Op, class Slice>
 // out that it is constant: one that does not keeps the whole array in memory.
 template <std::size_t N> using At = std::integral_constant<std::size_t, N>;
 
-template <unsigned S, class Slice, std::size_t... I>
-[[gnu::always_inline]] inline void run_circuit2(Slice *v, std::index_sequence<I...>) {
-    ((v[At<bulk::first_gate + I>{}] = gate<bulk::circuits2[S].g[I].op>(
-          v[At<bulk::circuits2[S].g[I].a>{}], v[At<bulk::circuits2[S].g[I].b>{}])),
-     ...);
-}
-
-#if VELK_BULK_X86
-template <unsigned Imm>
-__attribute__((target("avx512f"), always_inline)) inline Slice512
-ternary(const Slice512 &a, const Slice512 &b, const Slice512 &c) {
-    return reinterpret_cast<Slice512>(_mm512_ternarylogic_epi64(reinterpret_cast<__m512i>(a),
-                                                                reinterpret_cast<__m512i>(b),
-                                                                reinterpret_cast<__m512i>(c), Imm));
-}
-
-template <unsigned S, std::size_t... I>
-__attribute__((target("avx512f"), always_inline)) inline void
-run_circuit3(Slice512 *v, std::index_sequence<I...>) {
-    ((v[At<bulk::first_gate + I>{}] = ternary<bulk::circuits3[S].g[I].imm>(
-          v[At<bulk::circuits3[S].g[I].a>{}], v[At<bulk::circuits3[S].g[I].b>{}],
-          v[At<bulk::circuits3[S].g[I].c>{}])),
-     ...);
-}
-#endif
-
 // The bit of F (0-based) that output bit j of S-box s reaches through P.
 constexpr unsigned through_p(unsigned s, unsigned j) {
     for (unsigned i = 0; i < 32; ++i)
@@ -131,30 +280,44 @@ constexpr unsigned through_p(unsigned s, unsigned j) {
     return 32;
 }
 
-// The S-box's six inputs, r's expanded bits under the masks, and its four
-// outputs into l through P, all at constant indices.
-template <unsigned S, class Slice, std::size_t... I>
-[[gnu::always_inline]] inline void load_inputs(Slice *v, const Slice *r, const Mask *k,
-                                               std::index_sequence<I...>) {
-    ((v[At<I>{}] = r[At<expansion[6 * S + I] - 1>{}] ^ mask<Slice>(k[At<6 * S + I>{}])), ...);
+// Input x_K of S-box S: its expanded bit of r under its key mask.
+template <unsigned S, unsigned K, class Slice>
+[[gnu::always_inline]] inline void read_input(Slice *v, const Slice *r, const Mask *k) {
+    v[At<K>{}] = r[At<expansion[6 * S + K] - 1>{}] ^ mask<Slice>(k[At<6 * S + K>{}]);
 }
 
-template <unsigned S, class Slice, std::size_t... J>
-[[gnu::always_inline]] inline void store_outputs(Slice *l, const Slice *v,
-                                                 std::index_sequence<J...>) {
-    ((l[At<through_p(S, J)>{}] ^= v[At<bulk::circuits2[S].out[J]>{}]), ...);
+template <unsigned S, unsigned Bits, class Slice, std::size_t... K>
+[[gnu::always_inline]] inline void read_inputs(Slice *v, const Slice *r, const Mask *k,
+                                               std::index_sequence<K...>) {
+    ((((Bits >> K) & 1u) != 0 ? read_input<S, K>(v, r, k) : void()), ...);
+}
+
+// Gate I of S-box S's two-input circuit, with the inputs it reads first
+// before it and its output, if it is one, XORed into l through P after it.
+template <unsigned S, std::size_t I, class Slice>
+[[gnu::always_inline]] inline void step2(Slice *__restrict l, Slice *v, const Slice *r,
+                                         const Mask *k) {
+    constexpr auto g = ordered2<S>.g[I];
+    read_inputs<S, first_reads(ordered2<S>, I)>(v, r, k, std::make_index_sequence<6>());
+    v[At<bulk::first_gate + I>{}] = gate<g.op>(v[At<g.a>{}], v[At<g.b>{}]);
+    if constexpr (constexpr unsigned j = output_of(ordered2<S>, I); j < 4)
+        l[At<through_p(S, j)>{}] ^= v[At<bulk::first_gate + I>{}];
+}
+
+template <unsigned S, class Slice, std::size_t... I>
+[[gnu::always_inline]] inline void run_circuit2(Slice *__restrict l, Slice *v, const Slice *r,
+                                                const Mask *k, std::index_sequence<I...>) {
+    (step2<S, I>(l, v, r, k), ...);
 }
 
 // One S-box of a round: l ^= its share of F(r) under the round's masks k.
 template <unsigned S, class Slice>
 [[gnu::always_inline]] inline void sbox_into(Slice *__restrict l, const Slice *__restrict r,
                                              const Mask *__restrict k) {
-    Slice v[bulk::first_gate + bulk::circuits2[S].count];
-    load_inputs<S>(v, r, k, std::make_index_sequence<6>());
+    Slice v[bulk::first_gate + ordered2<S>.count];
     v[6] = Slice{};
     v[7] = ~Slice{};
-    run_circuit2<S>(v, std::make_index_sequence<bulk::circuits2[S].count>());
-    store_outputs<S>(l, v, std::make_index_sequence<4>());
+    run_circuit2<S>(l, v, r, k, std::make_index_sequence<ordered2<S>.count>());
 }
 
 // One round: l ^= F(r, k), with k the round's 48 key masks.
@@ -172,30 +335,53 @@ template <class Slice>
 }
 
 #if VELK_BULK_X86
-// The same with the three-input circuits, for the 64-byte width. (The
-// compilers inline AVX-512 code only into functions built for it, hence the
-// separate copies.)
-template <unsigned S, std::size_t... I>
-__attribute__((target("avx512f"), always_inline)) inline void
-load_inputs3(Slice512 *v, const Slice512 *r, const Mask *k, std::index_sequence<I...>) {
-    ((v[At<I>{}] = r[At<expansion[6 * S + I] - 1>{}] ^ (Slice512{} + k[At<6 * S + I>{}][0])), ...);
+// The same with the three-input circuits (vpternlog), for the 64-byte
+// width. (The compilers inline AVX-512 code only into functions built for
+// it, hence the separate copies.)
+template <unsigned Imm>
+__attribute__((target("avx512f"), always_inline)) inline Slice512
+ternary(const Slice512 &a, const Slice512 &b, const Slice512 &c) {
+    return reinterpret_cast<Slice512>(_mm512_ternarylogic_epi64(reinterpret_cast<__m512i>(a),
+                                                                reinterpret_cast<__m512i>(b),
+                                                                reinterpret_cast<__m512i>(c), Imm));
 }
 
-template <unsigned S, std::size_t... J>
+template <unsigned S, unsigned K>
 __attribute__((target("avx512f"), always_inline)) inline void
-store_outputs3(Slice512 *l, const Slice512 *v, std::index_sequence<J...>) {
-    ((l[At<through_p(S, J)>{}] ^= v[At<bulk::circuits3[S].out[J]>{}]), ...);
+read_input3(Slice512 *v, const Slice512 *r, const Mask *k) {
+    v[At<K>{}] = r[At<expansion[6 * S + K] - 1>{}] ^ (Slice512{} + k[At<6 * S + K>{}][0]);
+}
+
+template <unsigned S, unsigned Bits, std::size_t... K>
+__attribute__((target("avx512f"), always_inline)) inline void
+read_inputs3(Slice512 *v, const Slice512 *r, const Mask *k, std::index_sequence<K...>) {
+    ((((Bits >> K) & 1u) != 0 ? read_input3<S, K>(v, r, k) : void()), ...);
+}
+
+template <unsigned S, std::size_t I>
+__attribute__((target("avx512f"), always_inline)) inline void
+step3(Slice512 *__restrict l, Slice512 *v, const Slice512 *r, const Mask *k) {
+    constexpr auto g = ordered3<S>.g[I];
+    read_inputs3<S, first_reads(ordered3<S>, I)>(v, r, k, std::make_index_sequence<6>());
+    v[At<bulk::first_gate + I>{}] = ternary<g.imm>(v[At<g.a>{}], v[At<g.b>{}], v[At<g.c>{}]);
+    if constexpr (constexpr unsigned j = output_of(ordered3<S>, I); j < 4)
+        l[At<through_p(S, j)>{}] ^= v[At<bulk::first_gate + I>{}];
+}
+
+template <unsigned S, std::size_t... I>
+__attribute__((target("avx512f"), always_inline)) inline void
+run_circuit3(Slice512 *__restrict l, Slice512 *v, const Slice512 *r, const Mask *k,
+             std::index_sequence<I...>) {
+    (step3<S, I>(l, v, r, k), ...);
 }
 
 template <unsigned S>
 __attribute__((target("avx512f"), always_inline)) inline void
 sbox_into3(Slice512 *__restrict l, const Slice512 *__restrict r, const Mask *__restrict k) {
-    Slice512 v[bulk::first_gate + bulk::circuits3[S].count];
-    load_inputs3<S>(v, r, k, std::make_index_sequence<6>());
+    Slice512 v[bulk::first_gate + ordered3<S>.count];
     v[6] = Slice512{};
     v[7] = ~Slice512{};
-    run_circuit3<S>(v, std::make_index_sequence<bulk::circuits3[S].count>());
-    store_outputs3<S>(l, v, std::make_index_sequence<4>());
+    run_circuit3<S>(l, v, r, k, std::make_index_sequence<ordered3<S>.count>());
 }
 
 __attribute__((target("avx512f"), always_inline)) inline void
@@ -255,13 +441,49 @@ template <class Slice> [[gnu::always_inline]] inline void transpose(Slice *a) {
     }
 }
 
-inline std::uint64_t load_be64(const unsigned char *p) {
-    return std::uint64_t{load_be32(p)} << 32 | load_be32(p + 4);
+// Where a batch's blocks sit: vector i holds blocks lanes * i to
+// lanes * i + lanes - 1, one per lane, just as they lie in memory, so that a
+// batch is read and written as whole vectors. Each block is then read as one
+// native 64-bit word, which on a little-endian processor holds the block's
+// eight bytes in reverse order; after the transposition, the slice of block
+// bit b (0-based from the first byte's top bit) is b ^ 56 there instead of b.
+// The permutations pick their slices through this index, so the reversal
+// costs nothing.
+constexpr unsigned slice_of_bit(unsigned b) {
+    return std::endian::native == std::endian::little ? b ^ 56 : b;
+}
+static_assert(std::endian::native == std::endian::little ||
+              std::endian::native == std::endian::big);
+
+// The n blocks at `in` (n at most one batch) into vectors, the rest of the
+// batch zero blocks.
+template <class Slice>
+[[gnu::always_inline]] inline void load_batch(Slice *a, const unsigned char *in, std::size_t n) {
+    const std::size_t whole = n / lanes<Slice>;
+    for (std::size_t i = 0; i < whole; ++i)
+        std::memcpy(&a[i], in + sizeof(Slice) * i, sizeof(Slice));
+    for (std::size_t i = whole; i < 64; ++i)
+        a[i] = Slice{};
+    if (const std::size_t rest = n % lanes<Slice>)
+        std::memcpy(&a[whole], in + sizeof(Slice) * whole, 8 * rest);
 }
 
-inline void store_be64(unsigned char *p, std::uint64_t v) {
-    store_be32(p, static_cast<std::uint32_t>(v >> 32));
-    store_be32(p + 4, static_cast<std::uint32_t>(v));
+// The cipher blocks first - 1 to first + count - 2 as one vector (count at
+// most lanes), `chain` standing in for the block before block 0: what CBC
+// decryption XORs into the blocks first to first + count - 1.
+template <class Slice>
+[[gnu::always_inline]] inline Slice previous_blocks(const unsigned char *in, std::size_t first,
+                                                    std::size_t count, const unsigned char *chain) {
+    Slice p{};
+    if (first > 0 && count == lanes<Slice>) {
+        std::memcpy(&p, in + 8 * (first - 1), sizeof p);
+        return p;
+    }
+    unsigned char bytes[sizeof(Slice)] = {};
+    std::memcpy(bytes, first > 0 ? in + 8 * (first - 1) : chain, 8);
+    std::memcpy(bytes + 8, in + 8 * first, 8 * (count - 1));
+    std::memcpy(&p, bytes, sizeof p);
+    return p;
 }
 
 // Transforms the n blocks at `in` (n <= one batch; the rest of the batch is
@@ -272,25 +494,21 @@ inline void store_be64(unsigned char *p, std::uint64_t v) {
 // exchange of the halves remains, which is a change of roles.
 //
 // Every input block is read before the first output block is written, so
-// `out` may be `in`. With `chain` (CBC decryption), block b is also XORed
-// with the cipher block before it, `chain` for the first; the blocks are
-// written from the last down, so that each still finds the cipher block
-// before it in place.
+// `out` may be `in`. With `chain` (CBC decryption), each vector of output
+// blocks is also XORed with the input read one block earlier, `chain` before
+// the first; the vectors are written from the last down, so that each still
+// finds the cipher blocks before it in place.
 template <class Slice>
 [[gnu::always_inline]] inline void run_batch(const unsigned char *in, unsigned char *out,
                                              std::size_t n, const Mask *km, bool decrypt,
                                              const unsigned char *chain) {
     Slice a[64];
-    for (std::size_t i = 0; i < 64; ++i)
-        for (std::size_t lane = 0; lane < lanes<Slice>; ++lane) {
-            const std::size_t b = 64 * lane + i;
-            a[i][lane] = b < n ? load_be64(in + 8 * b) : 0;
-        }
+    load_batch(a, in, n);
     transpose(a);
     Slice l[32], r[32];
     for (unsigned i = 0; i < 32; ++i) {
-        l[i] = a[initial_perm[i] - 1];
-        r[i] = a[initial_perm[32 + i] - 1];
+        l[i] = a[slice_of_bit(initial_perm[i] - 1)];
+        r[i] = a[slice_of_bit(initial_perm[32 + i] - 1)];
     }
     // Decryption runs the encryption's rounds backwards.
     const std::ptrdiff_t step = decrypt ? -48 : 48;
@@ -299,13 +517,18 @@ template <class Slice>
     stage<Slice>(r, l, k + 16 * step, step);
     stage<Slice>(l, r, k + 32 * step, step);
     for (unsigned i = 0; i < 64; ++i)
-        a[initial_perm[i] - 1] = i < 32 ? r[i] : l[i - 32];
+        a[slice_of_bit(initial_perm[i] - 1)] = i < 32 ? r[i] : l[i - 32];
     transpose(a);
-    for (std::size_t b = n; b-- > 0;) {
-        std::uint64_t v = a[b % 64][b / 64];
+    for (std::size_t i = (n + lanes<Slice> - 1) / lanes<Slice>; i-- > 0;) {
+        const std::size_t first = lanes<Slice> * i;
+        const std::size_t count = std::min(lanes<Slice>, n - first);
+        Slice v = a[i];
         if (chain)
-            v ^= load_be64(b == 0 ? chain : in + 8 * (b - 1));
-        store_be64(out + 8 * b, v);
+            v ^= previous_blocks<Slice>(in, first, count, chain);
+        if (count == lanes<Slice>)
+            std::memcpy(out + 8 * first, &v, sizeof v);
+        else
+            std::memcpy(out + 8 * first, &v, 8 * count);
     }
     secure_wipe(a, sizeof a);
     secure_wipe(l, sizeof l);

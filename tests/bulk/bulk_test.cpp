@@ -1,7 +1,8 @@
 // The many-block path against the one-block path: the same bytes at lengths
-// from 0 to a few batches of the widest width (every batch boundary of every
-// width), in place and out of place, at every alignment, CBC decryption split
-// over two calls, for random, weak, semi-weak and equal-thirds keys; for the
+// from 0 to a few batches of the widest width (every vector and batch
+// boundary of every width), in place and out of place, source and
+// destination at every alignment within a vector, CBC decryption split over
+// two and over many calls, for random, weak, semi-weak and equal-thirds keys; for the
 // entry points (which also choose the width of a call's last batch) and for
 // each width alone. A width the processor lacks is skipped, visibly.
 #include <gtest/gtest.h>
@@ -23,12 +24,17 @@ using namespace velk::test;
 
 using velk::bulk_width::Width;
 
-// An empty call, lone blocks, and every batch boundary of every width (128,
-// 256 and 512 blocks) with a block either side, up to two 512-block batches
-// and a half-filled third.
-const std::size_t lengths[] = {0,   1,   2,   3,   5,   8,   15,  16,  17,   31,   32,   33,
-                               63,  64,  65,  100, 127, 128, 129, 255, 256,  257,  383,  384,
-                               385, 511, 512, 513, 640, 767, 768, 769, 1023, 1024, 1025, 1300};
+// An empty call, lone blocks, every vector boundary (2, 4 and 8 blocks) and
+// every batch boundary of every width (128, 256 and 512 blocks) with a block
+// either side, up to three 512-block batches and a few blocks of a fourth.
+const std::size_t lengths[] = {0,   1,   2,   3,   4,    5,    6,    7,    8,    9,    10,
+                               15,  16,  17,  31,  32,   33,   63,   64,   65,   100,  127,
+                               128, 129, 255, 256, 257,  383,  384,  385,  511,  512,  513,
+                               640, 767, 768, 769, 1023, 1024, 1025, 1300, 1535, 1536, 1539};
+
+// Lengths that end a batch's last vector full or short by one for every
+// width, for the tests that also walk every alignment.
+const std::size_t edge_lengths[] = {1, 3, 7, 9, 127, 129, 257, 513};
 
 struct Keys {
     des_subkeys k1, k2, k3;
@@ -185,6 +191,84 @@ TEST_P(Bulk, CbcDecryptionEqualsOneBlockAtATimeAndCarriesTheChain) {
         const Block last =
             blocks ? block_from_hex(to_hex(Bytes(cipher.end() - 8, cipher.end()))) : iv;
         ASSERT_EQ(to_hex(chain), to_hex(last)) << blocks << " blocks";
+    }
+}
+
+// Batches are read and written as whole vectors, so the source and the
+// destination at every offset within a 64-byte vector, apart, and every
+// partial last vector: the same bytes, and nothing written outside them.
+TEST_P(Bulk, OutOfPlaceAtEveryAlignmentTouchesOnlyTheBlocks) {
+    Random rng(80);
+    const Keys keys(rng.bytes(24));
+    for (const std::size_t blocks : edge_lengths) {
+        const Bytes plain = rng.bytes(8 * blocks);
+        const Bytes expected = encrypt_each(plain, keys);
+        const Block iv = rng.block();
+        const Bytes cbc_expected = cbc_decrypt_each(plain, iv, keys);
+        for (std::size_t in_at = 0; in_at < 64; ++in_at) {
+            const std::size_t out_at = (5 * in_at + 3) % 64;
+            Bytes source(8 * blocks + 128, 0x5A), dest(8 * blocks + 128, 0xA5);
+            std::memcpy(source.data() + in_at, plain.data(), plain.size());
+            const Bytes source_before = source;
+            const auto check = [&](const Bytes &want, const char *what) {
+                ASSERT_EQ(to_hex(Bytes(dest.begin() + out_at, dest.begin() + out_at + want.size())),
+                          to_hex(want))
+                    << what << ", " << blocks << " blocks, in at " << in_at << ", out at "
+                    << out_at;
+                std::size_t outside = 0;
+                for (std::size_t i = 0; i < dest.size(); ++i)
+                    outside += (i < out_at || i >= out_at + want.size()) && dest[i] != 0xA5;
+                ASSERT_EQ(outside, 0u) << what << ": bytes written outside the blocks";
+                ASSERT_EQ(source, source_before) << what << ": the source was written";
+            };
+            encrypt(source.data() + in_at, dest.data() + out_at, blocks, keys);
+            check(expected, "ECB encryption");
+            std::fill(dest.begin(), dest.end(), 0xA5);
+            decrypt(source.data() + in_at, dest.data() + out_at, blocks, keys);
+            check(decrypt_each(plain, keys), "ECB decryption");
+            std::fill(dest.begin(), dest.end(), 0xA5);
+            Block chain = iv;
+            cbc_decrypt(source.data() + in_at, dest.data() + out_at, blocks, chain.data(), keys);
+            check(cbc_expected, "CBC decryption");
+            if (HasFatalFailure())
+                return;
+        }
+    }
+}
+
+// CBC decryption split into many calls of every kind of length (empty, one
+// block, a vector and a block either side, a batch and a block either side),
+// in place and out of place: the chain carries from call to call, and each
+// call's first vector takes its first block's predecessor from it.
+TEST_P(Bulk, CbcDecryptionInManyCallsEqualsOneCall) {
+    Random rng(81);
+    const std::size_t pieces[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 127, 128, 129, 255, 511, 512, 513};
+    for (int trial = 0; trial < 12; ++trial) {
+        const Keys keys(trial % 4 == 3 ? key_with_equal_thirds(rng) : rng.bytes(24));
+        std::vector<std::size_t> calls;
+        std::size_t blocks = 0;
+        for (int c = 0; c < 6; ++c) {
+            calls.push_back(pieces[rng.below(std::size(pieces))]);
+            blocks += calls.back();
+        }
+        const Block iv = rng.block();
+        const Bytes cipher = rng.bytes(8 * blocks);
+        const Bytes expected = cbc_decrypt_each(cipher, iv, keys);
+        const bool in_place = trial % 2 == 0;
+        Bytes buffer = cipher, out(cipher.size() + 1);
+        unsigned char *dest = in_place ? buffer.data() : out.data() + 1;
+        Block chain = iv;
+        std::size_t done = 0;
+        for (const std::size_t n : calls) {
+            cbc_decrypt(buffer.data() + 8 * done, dest + 8 * done, n, chain.data(), keys);
+            done += n;
+            const Block want = done ? block_from_hex(to_hex(Bytes(cipher.begin() + 8 * (done - 1),
+                                                                  cipher.begin() + 8 * done)))
+                                    : iv;
+            ASSERT_EQ(to_hex(chain), to_hex(want)) << "after " << done << " blocks";
+        }
+        ASSERT_EQ(to_hex(Bytes(dest, dest + cipher.size())), to_hex(expected))
+            << "trial " << trial << (in_place ? ", in place" : ", out of place");
     }
 }
 

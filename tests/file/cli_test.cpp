@@ -692,6 +692,26 @@ TEST(Cli, ProgressShowsOnlyOnATerminal) {
 // thread, with the two the machine may give, with more asked for than it
 // has, and on one CPU; from a file and from a pipe, for inputs of a few of
 // the program's slots.
+// A replaced output has its write-back started every few MiB while it is
+// written: past that step, in one thread and in several, the result is the
+// same whole file, and no temporary is left beside it.
+TEST(Cli, LongReplacedOutputsAreWholeWhateverTheThreads) {
+    ScratchDir dir;
+    Random rng(38);
+    const Bytes plain = rng.bytes((std::size_t{17} << 20) + 13);
+    write_file(dir / "plain", plain);
+    const Bytes enc = encrypt_bytes(plain, default_key, default_value, mode_ecb);
+    for (const std::string env : {"VELKFILE_THREADS=1", "VELKFILE_THREADS=2"}) {
+        SCOPED_TRACE(env);
+        write_file(dir / "out", rng.bytes(100));
+        ASSERT_EQ(velkfile_run(dir, {"-m", "ecb", "plain", "out"}, env).status, 0);
+        EXPECT_EQ(read_file(dir / "out"), enc);
+        ASSERT_EQ(velkfile_run(dir, {"-d", "-m", "ecb", "out", "back"}, env).status, 0);
+        EXPECT_EQ(read_file(dir / "back"), plain);
+        EXPECT_TRUE(leftovers(dir).empty());
+    }
+}
+
 TEST(Cli, ThreadsChangeNoOutputAndNoError) {
     ScratchDir dir;
     Random rng(36);

@@ -53,7 +53,10 @@ void run(Direction direction, Cipher &c, unsigned char *buf, std::size_t length)
 }
 
 bool write_all(std::FILE *out, const unsigned char *buf, std::size_t length) {
-    return std::fwrite(buf, 1, length, out) == length;
+    if (std::fwrite(buf, 1, length, out) != length)
+        return false;
+    wrote_output(out, length);
+    return true;
 }
 
 StreamResult failure(StreamResult::Status status, int detail = 0) {

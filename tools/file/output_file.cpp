@@ -27,6 +27,12 @@ struct Secret {
 };
 Secret secrets[4];
 
+// The replaced output being written, the bytes written to it, and how many
+// of them have their write-back started.
+int replaced_fd = -1;
+off_t replaced_written = 0, write_back_started = 0;
+constexpr off_t write_back_step = off_t{8} << 20;
+
 extern "C" void clean_up_and_die(int signo) {
     if (temp_armed != 0)
         unlink(armed_temp);
@@ -187,6 +193,8 @@ bool open_output(const char *outfile, OutputFile &out) {
     out = OutputFile{};
     if (plan_replacement(outfile, out) && make_temp(out)) {
         out.replaced = true;
+        replaced_fd = fileno(out.stream);
+        replaced_written = write_back_started = 0;
     } else {
         out = OutputFile{};
         out.stream = std::fopen(outfile, "wb");
@@ -204,6 +212,7 @@ bool commit_output(OutputFile &out) {
         return ok;
     }
     const int fd = fileno(out.stream);
+    replaced_fd = -1;
     bool ok = std::fflush(out.stream) == 0;
     if (ok && out.keep_owner && fchown(fd, out.owner, out.group) != 0) {
         // Only a privileged user may hand a file to another owner; anyone
@@ -229,10 +238,27 @@ void abandon_output(OutputFile &out) {
         std::fclose(out.stream);
     out.stream = nullptr;
     if (out.replaced) {
+        replaced_fd = -1;
         const SignalsHeld held;
         unlink(out.temp.c_str());
         temp_armed = 0;
     }
+}
+
+void wrote_output(std::FILE *out, std::size_t n) {
+    if (replaced_fd < 0 || fileno(out) != replaced_fd)
+        return;
+    replaced_written += static_cast<off_t>(n);
+    if (replaced_written - write_back_started < write_back_step)
+        return;
+#ifdef SYNC_FILE_RANGE_WRITE
+    // Linux: queue the range for writing and return. Elsewhere the fsync at
+    // the end does it all, as before. A failure here only means the fsync
+    // has more to do, and it reports any error that matters.
+    sync_file_range(replaced_fd, write_back_started, replaced_written - write_back_started,
+                    SYNC_FILE_RANGE_WRITE);
+#endif
+    write_back_started = replaced_written;
 }
 
 void install_signal_cleanup() {

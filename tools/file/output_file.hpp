@@ -45,6 +45,13 @@ bool commit_output(OutputFile &out);
 // Closes the output after a failure and removes its temporary file, if any.
 void abandon_output(OutputFile &out);
 
+// Told after each write of `n` bytes to `out`: once a replaced output holds
+// a few MiB whose write-back has not begun, starts it without waiting, so
+// that the work goes on while the disk writes and the fsync at the end finds
+// little left. Does nothing for an output written in place (nothing waits
+// for its write-back). Called from the one thread that writes.
+void wrote_output(std::FILE *out, std::size_t n);
+
 // SIGINT, SIGTERM, SIGHUP and SIGPIPE end the program as before (by the same
 // signal, so a shell sees status 128 + its number), but first remove the
 // temporary file of the output being written and clear the registered

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "output_file.hpp"
 #include "wipe.hpp"
 
 namespace velkfile {
@@ -222,6 +223,7 @@ bool read_cipher_slot(std::FILE *in, Slot &s, std::size_t capacity, ReaderState 
 bool write_slot(std::FILE *out, const Slot &s, const ProgressHook *progress) {
     if (std::fwrite(s.data, 1, s.keep, out) != s.keep)
         return false;
+    wrote_output(out, s.keep);
     if (progress != nullptr)
         progress->written(progress->context, s.keep);
     return true;
