@@ -366,8 +366,13 @@ int apply_split(Circuit &c, Want f, unsigned deps, Split sp, int effort) {
         return c.gate(OR, g, select(c, sp.v, sp.pol, h));
     case F_ANDN:
         return c.gate(ANDN, g, select(c, sp.v, sp.pol, h));
-    default:
-        return c.gate(OR, c.gate(ANDN, g, sp.v), c.gate(AND, sp.v, h));
+    default: {
+        // Two statements, not two arguments: the order of a call's arguments
+        // is the compiler's choice, and it numbers the gates.
+        const int high = c.gate(AND, sp.v, h);
+        const int low = c.gate(ANDN, g, sp.v);
+        return c.gate(OR, low, high);
+    }
     }
 }
 
