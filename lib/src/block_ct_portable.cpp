@@ -5,7 +5,10 @@
 // so that rotating it right by the input brings the wanted bit to its place
 // in the result, and one AND keeps it: a rotation by a secret count and a
 // fixed mask, with no look-up. Rotations take the same time whatever the
-// count on the processors this library targets.
+// count on the processors this library targets, and rotr64 below keeps every
+// 32-bit target free of the branch compilers put in a 64-bit shift there.
+#include <cstdint>
+
 #include "block.hpp"
 #include "block_ct.hpp"
 #include "cpu_features.hpp"
@@ -13,10 +16,26 @@
 namespace velk::ct {
 namespace {
 
-// Rotation right by n mod 64; compilers emit one rotate instruction.
+// Rotation right by n mod 64. With 64-bit registers compilers emit one rotate
+// instruction. With 32-bit ones they build a 64-bit shift from two and test
+// bit 5 of the count with a branch (i386: shrd, shr, test $32, je); here the
+// halves change places under a mask made from that bit instead, and each
+// half is shifted by n mod 32 in two steps, so that no shift reaches 32.
 inline std::uint64_t rotr64(std::uint64_t x, std::uint32_t n) {
-    n &= 63u;
-    return (x >> n) | (x << ((64u - n) & 63u));
+    if constexpr (UINTPTR_MAX > 0xFFFFFFFFu) {
+        n &= 63u;
+        return (x >> n) | (x << ((64u - n) & 63u));
+    } else {
+        std::uint32_t hi = static_cast<std::uint32_t>(x >> 32), lo = static_cast<std::uint32_t>(x);
+        const std::uint32_t swap = 0u - ((n >> 5) & 1u);
+        const std::uint32_t t = (hi ^ lo) & swap;
+        hi ^= t;
+        lo ^= t;
+        const std::uint32_t k = n & 31u;
+        const std::uint32_t rhi = (hi >> k) | ((lo << 1) << (31u - k));
+        const std::uint32_t rlo = (lo >> k) | ((hi << 1) << (31u - k));
+        return std::uint64_t{rhi} << 32 | rlo;
+    }
 }
 
 // The truth tables pre-rotated left by their bit's position.
