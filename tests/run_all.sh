@@ -6,8 +6,9 @@
 # and the fuzzers for a bounded time. Then the other targets, cross-built by
 # Debian's compilers, optimised, with warnings as errors and without
 # benchmarks: aarch64 and big-endian s390x with their tests under qemu-user,
-# 32-bit x86 run natively (its constant-time build only for the valgrind
-# check), and the Windows DLL, whose exports are checked. The valgrind check
+# 32-bit x86 run natively (with a file over 2 GiB through velkfile, and its
+# constant-time build only for the valgrind check), and the Windows DLL,
+# whose exports are checked. The valgrind check
 # for secret-dependent branches and addresses is one of the tests. The time
 # of each suite is listed at the end.
 set -euo pipefail
