@@ -6,14 +6,26 @@
 #   cmake/deps.sh test           everything tests/run_all.sh needs: also g++,
 #                                clang's sanitizer and libFuzzer runtime,
 #                                GoogleTest, Google Benchmark, libssl, BearSSL,
-#                                valgrind and the tools the tests call
+#                                valgrind and the tools the tests call, and for
+#                                the other targets Debian's cross compilers
+#                                (aarch64, s390x, i686, mingw-w64), qemu-user,
+#                                and GoogleTest and the C library's debugging
+#                                symbols of those targets (multiarch packages;
+#                                their architectures are added to dpkg)
 #   cmake/deps.sh --check NAME   only lists what is missing (exit 1 if anything)
 #
 # The README's Quick start and .ci/run both call it, so they install the same.
 # It names the packages before installing them, installs none that dpkg lists
 # as installed, runs apt-get update only when something is missing, and goes
-# through sudo when not run as root. Without apt-get it names the packages and
-# stops with exit status 1.
+# through sudo when not run as root; apt waits for a dpkg lock held by another
+# install rather than failing. Without apt-get it names the packages and
+# stops with exit status 1. Last, it checks that cmake is new enough for the
+# presets and says what to do when it is not.
+#
+# libssl-dev of the other targets is left out: a multiarch libssl-dev installs
+# only beside the native one of exactly the same version, which mirrors do not
+# always publish for every architecture at once. The cross builds skip their
+# comparisons with libcrypto, visibly, and run every other test.
 set -euo pipefail
 
 usage() { echo "usage: $0 [--check] build|test" >&2; exit 2; }
@@ -25,7 +37,10 @@ case $profile in
   build) packages=(cmake ninja-build clang) ;;
   test) packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
                   libssl-dev openssl libbearssl-dev pkg-config groff-base mandoc binutils
-                  valgrind) ;;
+                  valgrind
+                  g++-aarch64-linux-gnu g++-s390x-linux-gnu g++-i686-linux-gnu
+                  g++-mingw-w64-x86-64-posix qemu-user
+                  libgtest-dev:arm64 libgtest-dev:s390x libgtest-dev:i386 libc6-dbg:i386) ;;
   *) usage ;;
 esac
 # tests/debian_packages.sh builds the Debian packages and checks them.
@@ -33,6 +48,29 @@ if [ "$profile" = test ]; then packages+=(build-essential debhelper dpkg-dev lin
 
 say() { echo "cmake/deps.sh: $*"; }
 fail() { for line in "$@"; do echo "cmake/deps.sh: $line" >&2; done; exit 1; }
+
+# The version CMakePresets.json and CMakeLists.txt ask for.
+cmake_needed=3.25
+check_cmake() {
+  command -v cmake >/dev/null 2>&1 || fail "cmake is not installed"
+  local have
+  have=$(cmake --version | sed -n 's/^cmake version \([0-9][0-9]*\.[0-9][0-9]*\).*/\1/p')
+  if [ -z "$have" ] ||
+     [ "$(printf '%s\n%s\n' "$cmake_needed" "$have" | sort -V | head -n 1)" != "$cmake_needed" ]; then
+    fail "cmake ${have:-of unknown version} is older than $cmake_needed, which the presets need" \
+         "(Ubuntu 22.04 ships 3.22). Install a newer one, e.g. from the distribution's" \
+         "backports, Kitware's apt repository, or 'pip install cmake' (then put its" \
+         "cmake first on PATH), and run this again."
+  fi
+}
+done_ok() {
+  say "every package for '$profile' is installed"
+  check_cmake
+  exit 0
+}
+apt_get() {
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"
+}
 
 have_dpkg=0
 command -v dpkg-query >/dev/null 2>&1 && have_dpkg=1
@@ -73,8 +111,7 @@ if [ "$profile" = test ]; then
 fi
 
 if [ ${#missing[@]} = 0 ] && [ $runtime_pending = 0 ]; then
-  say "every package for '$profile' is installed"
-  exit 0
+  done_ok
 fi
 named=("${missing[@]}")
 [ $runtime_pending = 1 ] && named+=("libclang-rt-<clang's major version>-dev")
@@ -95,8 +132,21 @@ if [ "$(id -u)" != 0 ]; then
 fi
 
 say "missing for '$profile': ${named[*]}"
+# Multiarch packages (name:arch) need their architecture known to dpkg
+# before the package lists are read.
+native=$(dpkg --print-architecture)
+for p in "${missing[@]}"; do
+  case $p in
+    *:*) arch=${p##*:}
+         if [ "$arch" != "$native" ] &&
+            ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+           say "adding the architecture $arch to dpkg"
+           "${as_root[@]}" dpkg --add-architecture "$arch"
+         fi ;;
+  esac
+done
 say "updating the package lists (apt-get update)"
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+apt_get update -qq
 
 if [ $runtime_pending = 1 ]; then
   major=$(clang_major)
@@ -114,11 +164,10 @@ if [ -n "$runtime" ] && ! installed "$runtime" &&
   missing=("${kept[@]}")
 fi
 if [ ${#missing[@]} = 0 ]; then
-  say "every package for '$profile' is installed"
-  exit 0
+  done_ok
 fi
 
 say "installing for '$profile': ${missing[*]}"
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt_get install -y -qq --no-install-recommends "${missing[@]}"
 say "installed: ${missing[*]}"
+check_cmake

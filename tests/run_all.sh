@@ -2,20 +2,50 @@
 # Builds and runs every test: the debug suite with warnings as errors, the
 # whole suite again built by g++ -O3 with warnings as errors, in the
 # constant-time build, under AddressSanitizer and UndefinedBehaviorSanitizer
-# and under ThreadSanitizer, and the fuzzers for a bounded time. The valgrind
-# check for secret-dependent branches and addresses is one of the tests.
+# and under ThreadSanitizer, the README's release build with its own tests,
+# and the fuzzers for a bounded time. Then the other targets, cross-built by
+# Debian's compilers, optimised, with warnings as errors and without
+# benchmarks: aarch64 and big-endian s390x with their tests under qemu-user,
+# 32-bit x86 run natively (with a file over 2 GiB through velkfile, and its
+# constant-time build only for the valgrind check), and the Windows DLL,
+# whose exports are checked. Last, the Debian packages are built, linted and
+# tried in a throw-away root. The valgrind check for secret-dependent branches
+# and addresses is one of the tests. The time of each suite is listed at the
+# end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -x fuzz/run.sh ] || { echo "run_all.sh: fuzz/run.sh is missing or not executable; the fuzzers cannot run" >&2; exit 1; }
 
-for preset in dev gcc-release ct asan-ubsan tsan; do
-  echo "=== workflow: $preset"
-  cmake --workflow --preset "$preset"
-done
+timings=()
+# suite NAME COMMAND...: runs one suite and notes how long it took.
+suite() {
+  local name=$1 start=$SECONDS
+  shift
+  echo "=== $name"
+  "$@"
+  timings+=("$(printf '%5d s  %s' $((SECONDS - start)) "$name")")
+}
+workflow() { cmake --workflow --preset "$1"; }
+release() { cmake --workflow --preset release && ctest --preset release; }
+fuzz() { cmake --workflow --preset fuzz && fuzz/run.sh build/fuzz; }
+mingw() {
+  cmake --workflow --preset mingw
+  cmake -DLIB=build/mingw/lib/libvelkcore.dll -DOBJDUMP=x86_64-w64-mingw32-objdump \
+        -DEXPECTED_FILE=lib/exports.txt -DCOUNT=27 -P tests/core/check_exports.cmake
+}
 
-echo "=== workflow: fuzz"
-cmake --workflow --preset fuzz
-fuzz/run.sh build/fuzz
+for preset in dev gcc-release ct asan-ubsan tsan; do
+  suite "workflow: $preset" workflow "$preset"
+done
+suite "release build and its tests" release
+suite "fuzz" fuzz
+for preset in aarch64 s390x i686 i686-ct; do
+  suite "cross workflow: $preset" workflow "$preset"
+done
+suite "mingw-w64: libvelkcore.dll and its exports" mingw
 # The Debian packages: built, checked with lintian, tried in a throw-away root.
-tests/debian_packages.sh
+suite "Debian packages" tests/debian_packages.sh
+
+echo "=== time of each suite"
+printf '%s\n' "${timings[@]}"
 echo "=== all test runs passed"

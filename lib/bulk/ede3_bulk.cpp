@@ -13,13 +13,14 @@
 
 #include "block.hpp"
 #include "block_ct.hpp"
+#include "cpu_features.hpp"
 #include "sbox_circuits.hpp"
 #include "tables.hpp"
 #include "triple_stages.hpp"
 #include "wipe.hpp"
 
-// The wider widths need the target attribute and the run-time processor
-// check of GCC and Clang on x86.
+// The wider widths need the target attribute of GCC and Clang on x86; the
+// library's processor check (cpu_features.hpp) says where they run.
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define VELK_BULK_X86 1
 #include <immintrin.h>
@@ -794,9 +795,9 @@ bool available(Width w) {
         return true;
 #if VELK_BULK_X86
     case Width::avx2:
-        return __builtin_cpu_supports("avx2");
+        return cpu::has(cpu::avx2);
     case Width::avx512:
-        return __builtin_cpu_supports("avx512f");
+        return cpu::has(cpu::avx512f);
 #endif
     default:
         return false;

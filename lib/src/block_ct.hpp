@@ -26,9 +26,7 @@ void encrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32
 void decrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks);
 
 // True where the processor and the operating system run AVX-512 F, BW and
-// BITALG and this build holds the engine that uses them. The
-// features are read once; the cached word is the only writable data the
-// library holds.
+// BITALG (cpu_features.hpp) and this build holds the engine that uses them.
 bool avx512_available();
 
 // One output bit of the round function as a function of one S-box input:

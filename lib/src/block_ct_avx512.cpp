@@ -12,6 +12,11 @@
 // tables, register t giving bit t of every byte. The keyed word, broadcast
 // to every lane, is spread by one in-lane byte shuffle so that byte 8B+t of
 // the index holds the input of the S-box that feeds bit t of byte B.
+//
+// Only the functions that use the instructions are built for them (target
+// attributes), not the file: inline functions this file shares with others
+// (velk::rotl, rotr) are emitted here too, as weak symbols, and a copy built
+// for AVX-512 could be the one the linker keeps for every caller.
 #include <immintrin.h>
 
 #include "block.hpp"
@@ -91,14 +96,15 @@ static_assert(contract(expand(0x76543210u)) == 0x76543210u);
 struct Engine {
     __m512i z0, z1, z2, z3, z4, z5, spread;
 
-    Engine()
+    __attribute__((target("avx512f,avx512bw,avx512bitalg"))) Engine()
         : z0(_mm512_load_si512(&tables[0])), z1(_mm512_load_si512(&tables[1])),
           z2(_mm512_load_si512(&tables[2])), z3(_mm512_load_si512(&tables[3])),
           z4(_mm512_load_si512(&tables[4])), z5(_mm512_load_si512(&tables[5])),
           spread(_mm512_load_si512(&velk::ct::spread)) {}
 
     // The expanded round function of the keyed expanded half x.
-    std::uint64_t f(std::uint64_t x) const {
+    __attribute__((target("avx512f,avx512bw,avx512bitalg"))) std::uint64_t
+    f(std::uint64_t x) const {
         const __m512i index =
             _mm512_shuffle_epi8(_mm512_set1_epi64(static_cast<long long>(x)), spread);
         constexpr __mmask64 bit0 = 0x0101010101010101ull;
@@ -119,7 +125,8 @@ inline std::uint64_t key_pair(const std::uint32_t *ks, int p) {
 
 } // namespace
 
-void encrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+__attribute__((target("avx512f,avx512bw,avx512bitalg"))) void
+encrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
     const Engine e;
     std::uint64_t lx = expand(l), rx = expand(r);
     for (int p = 0; p < 32; p += 4) {
@@ -130,7 +137,8 @@ void encrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32
     r = contract(rx);
 }
 
-void decrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+__attribute__((target("avx512f,avx512bw,avx512bitalg"))) void
+decrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
     const Engine e;
     std::uint64_t lx = expand(l), rx = expand(r);
     for (int p = 28; p >= 0; p -= 4) {

@@ -5,19 +5,37 @@
 // so that rotating it right by the input brings the wanted bit to its place
 // in the result, and one AND keeps it: a rotation by a secret count and a
 // fixed mask, with no look-up. Rotations take the same time whatever the
-// count on the processors this library targets.
-#include <atomic>
+// count on the processors this library targets, and rotr64 below keeps every
+// 32-bit target free of the branch compilers put in a 64-bit shift there.
+#include <cstdint>
 
 #include "block.hpp"
 #include "block_ct.hpp"
+#include "cpu_features.hpp"
 
 namespace velk::ct {
 namespace {
 
-// Rotation right by n mod 64; compilers emit one rotate instruction.
+// Rotation right by n mod 64. With 64-bit registers compilers emit one rotate
+// instruction. With 32-bit ones they build a 64-bit shift from two and test
+// bit 5 of the count with a branch (i386: shrd, shr, test $32, je); here the
+// halves change places under a mask made from that bit instead, and each
+// half is shifted by n mod 32 in two steps, so that no shift reaches 32.
 inline std::uint64_t rotr64(std::uint64_t x, std::uint32_t n) {
-    n &= 63u;
-    return (x >> n) | (x << ((64u - n) & 63u));
+    if constexpr (UINTPTR_MAX > 0xFFFFFFFFu) {
+        n &= 63u;
+        return (x >> n) | (x << ((64u - n) & 63u));
+    } else {
+        std::uint32_t hi = static_cast<std::uint32_t>(x >> 32), lo = static_cast<std::uint32_t>(x);
+        const std::uint32_t swap = 0u - ((n >> 5) & 1u);
+        const std::uint32_t t = (hi ^ lo) & swap;
+        hi ^= t;
+        lo ^= t;
+        const std::uint32_t k = n & 31u;
+        const std::uint32_t rhi = (hi >> k) | ((lo << 1) << (31u - k));
+        const std::uint32_t rlo = (lo >> k) | ((hi << 1) << (31u - k));
+        return std::uint64_t{rhi} << 32 | rlo;
+    }
 }
 
 // The truth tables pre-rotated left by their bit's position.
@@ -85,61 +103,23 @@ void decrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32
 }
 #endif
 
-namespace {
-
-// The processor's features as this library uses them, read once: bit 0 set
-// once read, bit 1 for the AVX-512 engine. The only writable data of the
-// library; racing first reads store the same value.
-std::atomic<std::uint32_t> cpu_features{0};
-
-constexpr std::uint32_t features_read = 1u, feature_avx512 = 2u;
-
-std::uint32_t read_features() {
-    std::uint32_t f = features_read;
-#if defined(VELK_HAVE_AVX512_ENGINE) && (defined(__x86_64__) || defined(__i386__))
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(0u), "c"(0u));
-    const unsigned max_leaf = a;
-    __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(1u), "c"(0u));
-    const bool osxsave = (c >> 27) & 1u;
-    if (max_leaf >= 7 && osxsave) {
-        unsigned xlo = 0, xhi = 0;
-        __asm__("xgetbv" : "=a"(xlo), "=d"(xhi) : "c"(0u));
-        // XMM, YMM, opmask, upper ZMM and high ZMM state enabled by the OS.
-        const bool os_zmm = (xlo & 0xE6u) == 0xE6u;
-        __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(7u), "c"(0u));
-        const bool f_ = (b >> 16) & 1u, bw = (b >> 30) & 1u, bitalg = (c >> 12) & 1u;
-        if (os_zmm && f_ && bw && bitalg)
-            f |= feature_avx512;
-    }
-#endif
-    return f;
-}
-
-inline std::uint32_t features() {
-    std::uint32_t f = cpu_features.load(std::memory_order_relaxed);
-    if (f == 0) {
-        f = read_features();
-        cpu_features.store(f, std::memory_order_relaxed);
-    }
-    return f;
-}
-
-} // namespace
-
 bool avx512_available() {
-    return (features() & feature_avx512) != 0;
+#if defined(VELK_HAVE_AVX512_ENGINE)
+    return cpu::has(cpu::avx512_bw_bitalg);
+#else
+    return false;
+#endif
 }
 
 void encrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
-    if (features() & feature_avx512)
+    if (avx512_available())
         encrypt_rounds_avx512(l, r, ks);
     else
         encrypt_rounds_portable(l, r, ks);
 }
 
 void decrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
-    if (features() & feature_avx512)
+    if (avx512_available())
         decrypt_rounds_avx512(l, r, ks);
     else
         decrypt_rounds_portable(l, r, ks);

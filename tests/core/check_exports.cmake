@@ -1,23 +1,51 @@
-# Compares the dynamic symbols that a shared library defines with the
-# expected public names. Called as
+# Compares the names that a shared library exports with the expected public
+# names: the defined dynamic symbols of an ELF library, the export table of
+# a Windows DLL. Called as
 #   cmake -DLIB=path -DNM=nm -DEXPECTED="a;b;c" [-DCOUNT=n] -P check_exports.cmake
+#   cmake -DLIB=x.dll -DOBJDUMP=objdump -DEXPECTED_FILE=exports.txt [-DCOUNT=n] -P check_exports.cmake
 # COUNT guards the list itself against a name dropped from it.
-execute_process(COMMAND ${NM} -D --defined-only ${LIB}
-  OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "${NM} failed on ${LIB}")
+if(DEFINED EXPECTED_FILE)
+  file(STRINGS ${EXPECTED_FILE} EXPECTED)
 endif()
-string(REPLACE "\n" ";" lines "${out}")
 set(found "")
-foreach(line IN LISTS lines)
-  # "address type name"; the version node of the map shows up as an absolute
-  # symbol (type A) and is not a function of ours.
-  if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) ([^ @]+)")
-    if(NOT CMAKE_MATCH_1 STREQUAL "A")
-      list(APPEND found ${CMAKE_MATCH_2})
-    endif()
+if(LIB MATCHES "\\.dll$")
+  execute_process(COMMAND ${OBJDUMP} -p ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -p failed on ${LIB}")
   endif()
-endforeach()
+  # The export table lists one "[ordinal] name" per line after its heading.
+  string(FIND "${out}" "[Ordinal/Name Pointer] Table" at)
+  if(at LESS 0)
+    message(FATAL_ERROR "no export table in ${LIB}")
+  endif()
+  string(SUBSTRING "${out}" ${at} -1 out)
+  string(FIND "${out}" "\n" at)
+  math(EXPR at "${at} + 1")
+  string(SUBSTRING "${out}" ${at} -1 out)
+  string(REPLACE "\n" ";" lines "${out}")
+  foreach(line IN LISTS lines)
+    if(NOT line MATCHES "^[ \t]*\\[ *[0-9]+\\] ([^ ]+)$")
+      break()
+    endif()
+    list(APPEND found ${CMAKE_MATCH_1})
+  endforeach()
+else()
+  execute_process(COMMAND ${NM} -D --defined-only ${LIB}
+    OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${NM} failed on ${LIB}")
+  endif()
+  string(REPLACE "\n" ";" lines "${out}")
+  foreach(line IN LISTS lines)
+    # "address type name"; the version node of the map shows up as an absolute
+    # symbol (type A) and is not a function of ours.
+    if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) ([^ @]+)")
+      if(NOT CMAKE_MATCH_1 STREQUAL "A")
+        list(APPEND found ${CMAKE_MATCH_2})
+      endif()
+    endif()
+  endforeach()
+endif()
 list(SORT found)
 set(expected ${EXPECTED})
 list(SORT expected)

@@ -624,6 +624,10 @@ TEST(Cli, StoppedRunsLeaveTheOldOutputOrTheWholeResult) {
 // While velkfile waits to open a FIFO, other users can read its command
 // line; by then the key and vector texts must be gone from it.
 TEST(Cli, KeyAndVectorTextsLeaveTheCommandLine) {
+#ifdef VELK_TEST_EMULATED
+    GTEST_SKIP() << "under an emulator, /proc/PID/cmdline shows the emulator's own copy of the "
+                    "arguments, which the program cannot clear";
+#endif
     ScratchDir dir;
     const std::string fifo = (dir / "fifo").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);

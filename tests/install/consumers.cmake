@@ -3,11 +3,13 @@
 # version of the build, which the package files must carry as well.
 #   WHICH=pkgconfig: consumer_c99.c, compiled with `pkg-config --cflags --libs`;
 #   WHICH=cmake: the consumer/ project, configured with find_package(velkcore).
+# With EMULATOR (its words separated by commas) the consumer runs under it.
 set(work ${WORK}/${WHICH})
 file(REMOVE_RECURSE ${work})
 file(MAKE_DIRECTORY ${work})
 separate_arguments(c_flags UNIX_COMMAND "${C_FLAGS}")
 separate_arguments(link_flags UNIX_COMMAND "${LINK_FLAGS}")
+string(REPLACE "," ";" emulator "${EMULATOR}")
 
 function(run_checked what)
   execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${work}
@@ -35,7 +37,7 @@ if(WHICH STREQUAL "pkgconfig")
   run_checked("compiling the C99 consumer" ${CC} -std=c99 -Wall -Wextra -Wpedantic -Werror
     ${c_flags} ${SOURCE_DIR}/consumer_c99.c ${pc_flags} ${link_flags} -o consumer)
   run_checked("running the C99 consumer"
-    ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${PREFIX}/${LIBDIR} ${work}/consumer)
+    ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${PREFIX}/${LIBDIR} ${emulator} ${work}/consumer)
 elseif(WHICH STREQUAL "cmake")
   set(generator)
   if(GENERATOR)
@@ -54,7 +56,7 @@ elseif(WHICH STREQUAL "cmake")
     message(FATAL_ERROR "the CMake package is not version ${VERSION}:\n${run_output}")
   endif()
   run_checked("building the CMake consumer" ${CMAKE_COMMAND} --build ${work}/build)
-  run_checked("running the CMake consumer" ${work}/build/consumer)
+  run_checked("running the CMake consumer" ${emulator} ${work}/build/consumer)
 else()
   message(FATAL_ERROR "WHICH must be pkgconfig or cmake")
 endif()

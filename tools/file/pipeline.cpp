@@ -44,7 +44,7 @@ unsigned available_workers() {
     else // more CPUs than a cpu_set_t holds: the online count will do
         cpus = sysconf(_SC_NPROCESSORS_ONLN);
     unsigned workers = cpus < 1             ? 1u
-                       : cpus > max_workers ? max_workers
+                       : cpus > long{max_workers} ? max_workers
                                             : static_cast<unsigned>(cpus);
     if (const unsigned limit = parse_thread_limit(std::getenv("VELKFILE_THREADS"));
         limit != 0 && limit < workers)
