@@ -1,6 +1,7 @@
 // The built velkfile program: its command line, its output files and every
 // error path, including pipes as input and a full device as output.
 #include <chrono>
+#include <sstream>
 #include <thread>
 
 #include <fcntl.h>
@@ -99,7 +100,8 @@ std::vector<std::string> leftovers(const ScratchDir &dir) {
 
 // Starts velkfile with `args` (paths absolute), its output streams sent to
 // /dev/null and the cleanup signals at their default, as from a shell.
-pid_t spawn_velkfile(const std::vector<std::string> &args) {
+pid_t spawn_velkfile(const std::vector<std::string> &args,
+                     const std::vector<std::string> &extra_env = {}) {
     std::vector<std::string> all = {VELKFILE_BIN};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -114,12 +116,20 @@ pid_t spawn_velkfile(const std::vector<std::string> &args) {
     posix_spawnattr_init(&attr);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU,
+                  SIGRTMIN + 2})
         sigaddset(&defaults, s);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    std::vector<std::string> env_text = extra_env;
+    for (char **e = environ; *e != nullptr; ++e)
+        env_text.emplace_back(*e);
+    std::vector<char *> envp;
+    for (auto &e : env_text)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, VELKFILE_BIN, &files, &attr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, VELKFILE_BIN, &files, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attr);
     return rc == 0 ? pid : -1;
@@ -564,61 +574,132 @@ TEST(Cli, ReplacementKeepsModeAndLinksAndWritesDevicesInPlace) {
     EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
 }
 
-// Runs stopped at random moments by SIGKILL or SIGINT (and now and then
-// SIGTERM, SIGHUP, SIGPIPE): the output holds its old bytes or the whole
-// result, never anything between. A caught signal leaves no temporary file;
-// SIGKILL at most one, named after the output.
+// Feeds a FIFO from a thread of its own until the reader goes away (the
+// write then fails with EPIPE), or, with `limit`, until that many bytes are
+// in and the FIFO is closed.
+class FifoFeeder {
+  public:
+    FifoFeeder(const std::string &fifo, const Bytes &data, std::size_t limit = SIZE_MAX)
+        : thread_([fifo, data, limit] {
+              const int fd = open(fifo.c_str(), O_WRONLY);
+              if (fd < 0)
+                  return;
+              for (std::size_t sent = 0; sent < limit;) {
+                  const std::size_t at = sent % data.size();
+                  const std::size_t n = std::min(data.size() - at, limit - sent);
+                  const ssize_t w = write(fd, data.data() + at, n);
+                  if (w <= 0)
+                      break;
+                  sent += static_cast<std::size_t>(w);
+              }
+              close(fd);
+          }) {}
+    ~FifoFeeder() { thread_.join(); }
+    FifoFeeder(const FifoFeeder &) = delete;
+    FifoFeeder &operator=(const FifoFeeder &) = delete;
+
+  private:
+    std::thread thread_;
+};
+
+// Waits until the replacement's temporary file in `dir` holds `bytes`.
+bool temp_reaches(const ScratchDir &dir, std::uintmax_t bytes) {
+    for (int i = 0; i < 6000; ++i) {
+        for (const std::string &name : leftovers(dir)) {
+            std::error_code ec;
+            if (fs::file_size(dir / name, ec) >= bytes && !ec)
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+// Runs stopped by every signal that ends the program, while it reads a FIFO
+// that never ends: once its temporary file exists, and once worker threads
+// have written several slots. The moment of the signal never decides the
+// outcome (a run that cannot finish cannot be caught finishing): the output
+// keeps its old bytes, the program dies of that signal without a core file,
+// and a caught signal leaves no temporary file; SIGKILL at most one, named
+// after the output. A run whose input ends gives the whole result.
 TEST(Cli, StoppedRunsLeaveTheOldOutputOrTheWholeResult) {
     ScratchDir dir;
     Random rng(39);
     const Bytes plain = rng.bytes(1 << 19);
     const Bytes old = rng.bytes(100000);
-    write_file(dir / "in", plain);
     const Bytes result = encrypt_bytes(plain, default_key, default_value, mode_ecb);
-    const std::string in = (dir / "in").string(), out = (dir / "out").string();
-
-    // How long one whole run takes here, to spread the signals over it.
-    const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(velkfile_run(dir, {"in", "out"}).status, 0);
-    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
-                           std::chrono::steady_clock::now() - started)
-                           .count();
-    int old_seen = 0, new_seen = 0;
-    for (int run = 0; run < 24; ++run) {
-        // Every other run SIGKILL; between them SIGINT mostly, and the other
-        // signals that clean up.
-        constexpr int caught[] = {SIGINT, SIGINT, SIGTERM, SIGINT, SIGHUP, SIGPIPE};
-        const int signo = run % 2 == 0 ? SIGKILL : caught[run / 2 % 6];
-        SCOPED_TRACE(std::to_string(run) + " " + strsignal(signo));
-        write_file(dir / "out", old);
-        const pid_t pid = spawn_velkfile({in, out});
-        ASSERT_GT(pid, 0);
-        std::this_thread::sleep_for(
-            std::chrono::microseconds(rng.below(static_cast<std::size_t>(whole * 11 / 10) + 1)));
-        kill(pid, signo);
-        int raw = 0;
-        ASSERT_EQ(waitpid(pid, &raw, 0), pid);
-        EXPECT_TRUE((WIFEXITED(raw) && WEXITSTATUS(raw) == 0) ||
-                    (WIFSIGNALED(raw) && WTERMSIG(raw) == signo))
-            << raw;
-        const Bytes now = read_file(dir / "out");
-        EXPECT_TRUE(now == old || now == result) << now.size();
-        old_seen += now == old;
-        new_seen += now == result;
-        const std::vector<std::string> left = leftovers(dir);
-        if (signo != SIGKILL) {
-            EXPECT_EQ(left, std::vector<std::string>{});
-        } else {
-            EXPECT_LE(left.size(), 1u);
-            for (const std::string &name : left) {
-                EXPECT_EQ(name.rfind(".out.velkfile-", 0), 0u) << name;
-                EXPECT_EQ(name.size(), std::string(".out.velkfile-XXXXXX").size()) << name;
-                fs::remove(dir / name);
+    const std::string fifo = (dir / "fifo").string(), out = (dir / "out").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct sigaction ignore {}, saved {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &saved); // the feeder's writes fail instead
+    const int signals[] = {SIGKILL, SIGINT,  SIGTERM, SIGHUP,  SIGPIPE,  SIGQUIT,
+                           SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGRTMIN + 2};
+    for (const int signo : signals) {
+        for (const std::uintmax_t reached : {std::uintmax_t{0}, 4 * default_slot_bytes}) {
+            SCOPED_TRACE(std::string(strsignal(signo)) + ", temporary of " +
+                         std::to_string(reached) + " bytes");
+            write_file(dir / "out", old);
+            const pid_t pid = spawn_velkfile({fifo, out}, {"VELKFILE_THREADS=2"});
+            ASSERT_GT(pid, 0);
+            {
+                const FifoFeeder feeder(fifo, plain);
+                EXPECT_TRUE(temp_reaches(dir, reached));
+                kill(pid, signo);
+                int raw = 0;
+                ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+                EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == signo && !WCOREDUMP(raw)) << raw;
+            }
+            EXPECT_EQ(read_file(dir / "out"), old);
+            const std::vector<std::string> left = leftovers(dir);
+            if (signo != SIGKILL) {
+                EXPECT_EQ(left, std::vector<std::string>{});
+            } else {
+                EXPECT_LE(left.size(), 1u);
+                for (const std::string &name : left) {
+                    EXPECT_EQ(name.rfind(".out.velkfile-", 0), 0u) << name;
+                    EXPECT_EQ(name.size(), std::string(".out.velkfile-XXXXXX").size()) << name;
+                    fs::remove(dir / name);
+                }
             }
         }
     }
-    std::printf("[          ] stopped runs: %d left the old output, %d the new\n", old_seen,
-                new_seen);
+    const pid_t pid = spawn_velkfile({fifo, out}, {"VELKFILE_THREADS=2"});
+    ASSERT_GT(pid, 0);
+    {
+        const FifoFeeder feeder(fifo, plain, plain.size());
+        int raw = 0;
+        ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw;
+    }
+    EXPECT_EQ(read_file(dir / "out"), result);
+    EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
+    sigaction(SIGPIPE, &saved, nullptr);
+}
+
+// The program turns core files off for itself, whatever it was started with.
+TEST(Cli, CoreFilesAreOff) {
+    ScratchDir dir;
+    const std::string fifo = (dir / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t pid = spawn_velkfile({fifo, (dir / "out").string()});
+    ASSERT_GT(pid, 0);
+    // Once the program opens the FIFO it has set itself up.
+    const int fd = open(fifo.c_str(), O_WRONLY);
+    std::string limits;
+    for (int i = 0; i < 500 && limits.find("Max core file size") == std::string::npos; ++i) {
+        const Bytes text = read_file("/proc/" + std::to_string(pid) + "/limits");
+        limits.assign(text.begin(), text.end());
+    }
+    close(fd);
+    int raw = 0;
+    ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+    const std::size_t at = limits.find("Max core file size");
+    ASSERT_NE(at, std::string::npos) << limits;
+    std::istringstream line(limits.substr(at + std::strlen("Max core file size")));
+    std::string soft;
+    line >> soft;
+    EXPECT_EQ(soft, "0") << limits;
 }
 
 // While velkfile waits to open a FIFO, other users can read its command

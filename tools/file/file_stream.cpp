@@ -19,26 +19,23 @@ namespace velkfile {
 namespace {
 
 // The key schedules and the chaining value of one file operation, wiped
-// however the operation ends: on return, and by the signal cleanup.
+// when the operation ends.
 struct Cipher {
     des_subkeys ks1, ks2, ks3;
     unsigned char chain[8];
     int mode;
 
     Cipher(const unsigned char key[24], const unsigned char vector[8], int m) : mode(m) {
-        register_secret(this, sizeof *this);
         // Weak and semi-weak keys are used like any other: the class is not looked at.
         des_3EDEinit_3keys(key, 24, ks1, ks2, ks3);
         std::memcpy(chain, vector, 8);
     }
     ~Cipher() {
-        forget_secret(this);
         velk::secure_wipe(ks1, sizeof ks1);
         velk::secure_wipe(ks2, sizeof ks2);
         velk::secure_wipe(ks3, sizeof ks3);
         velk::secure_wipe(chain, sizeof chain);
     }
-    // Registered by address: it must not be copied or moved.
     Cipher(const Cipher &) = delete;
     Cipher &operator=(const Cipher &) = delete;
     const velk::Ede3BulkKey *key = nullptr; // the file's, set by the stream
@@ -111,7 +108,6 @@ StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
     Cipher cipher = make_cipher(key, vector, mode);
     // The key in the block paths' forms, once for the whole file.
     velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
-    const SecretHeld key_held(&bulk_key, sizeof bulk_key);
     cipher.key = &bulk_key;
     if (StreamResult r;
         threaded_stream(Direction::encrypt, mode, in, out, bulk_key, cipher.chain, progress, r))
@@ -155,7 +151,6 @@ StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
     Cipher cipher = make_cipher(key, vector, mode);
     // The key in the block paths' forms, once for the whole file.
     velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
-    const SecretHeld key_held(&bulk_key, sizeof bulk_key);
     cipher.key = &bulk_key;
     if (StreamResult r;
         threaded_stream(Direction::decrypt, mode, in, out, bulk_key, cipher.chain, progress, r))
@@ -274,7 +269,6 @@ int report(const StreamResult &r, const char *infile) {
 void release(std::FILE *in, unsigned char *buffer) {
     std::fclose(in);
     if (buffer != nullptr) {
-        velkfile::forget_secret(buffer);
         velk::secure_wipe(buffer, velkfile::chunk_bytes);
         std::free(buffer);
     }
@@ -324,7 +318,6 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
         release(in, nullptr);
         return 1;
     }
-    velkfile::register_secret(buffer, velkfile::chunk_bytes);
     velkfile::OutputFile out;
     if (!velkfile::open_output(outfile, out)) {
         std::perror(outfile);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,27 +15,38 @@ namespace velkfile {
 
 namespace {
 
-constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+// Every signal whose default action ends the process without a core file,
+// and those that would dump one: a stopped run must not leave its temporary
+// behind, and a temporary holds plaintext when decrypting. The faults
+// (SIGSEGV and its kin) are taken over only where nobody else handles them,
+// so a sanitizer's reports still come. SIGXFSZ is ignored instead, so that a
+// write beyond the file-size limit fails with EFBIG and is reported like any
+// other failed write.
+constexpr int cleanup_signals[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGPIPE, SIGALRM,
+                                   SIGTERM, SIGUSR1,   SIGUSR2, SIGXCPU, SIGVTALRM,
+                                   SIGPROF, SIGIO,     SIGPWR,  SIGSTKFLT};
+constexpr int fault_signals[] = {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGSYS, SIGTRAP};
 
-// What the signal handler reads. The path is copied into fixed storage
-// before it is armed, so the handler only calls unlink on a ready string.
+// What the signal handler reads, written only by the thread that owns the
+// output, with the signals held back (worker threads block every signal, so
+// the handler runs on that thread too). The path is copied into fixed
+// storage before it is armed, so the handler only calls unlink on a ready
+// string. The handler touches no other memory: with core files off (see
+// install_signal_cleanup) the keys and data die with the process, and
+// wiping them here would race with the worker threads still reading them.
 char armed_temp[4096];
 volatile std::sig_atomic_t temp_armed = 0;
+volatile std::sig_atomic_t progress_shown = 0;
 
-struct Secret {
-    void *volatile p;
-    volatile std::size_t size;
-};
-Secret secrets[4];
+constexpr char erase_line[] = "\r\033[K";
 
 extern "C" void clean_up_and_die(int signo) {
+    const int saved = errno;
     if (temp_armed != 0)
         unlink(armed_temp);
-    for (Secret &s : secrets) {
-        auto *q = static_cast<volatile unsigned char *>(s.p);
-        const std::size_t n = q == nullptr ? 0 : s.size;
-        for (std::size_t i = 0; i < n; ++i)
-            q[i] = 0;
+    if (progress_shown != 0) {
+        ssize_t ignored = write(STDERR_FILENO, erase_line, sizeof erase_line - 1);
+        (void)ignored;
     }
     // End by the signal itself, so the parent sees what it would have seen.
     struct sigaction dfl {};
@@ -46,7 +58,18 @@ extern "C" void clean_up_and_die(int signo) {
     sigaddset(&set, signo);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
     raise(signo);
+    errno = saved;
     _exit(128 + signo);
+}
+
+sigset_t cleanup_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : cleanup_signals)
+        sigaddset(&set, s);
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
+        sigaddset(&set, s);
+    return set;
 }
 
 // Holds the cleanup signals back while the armed path changes, so the
@@ -54,10 +77,7 @@ extern "C" void clean_up_and_die(int signo) {
 class SignalsHeld {
   public:
     SignalsHeld() {
-        sigset_t set;
-        sigemptyset(&set);
-        for (int s : cleanup_signals)
-            sigaddset(&set, s);
+        const sigset_t set = cleanup_set();
         sigprocmask(SIG_BLOCK, &set, &old_);
     }
     ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
@@ -236,37 +256,35 @@ void abandon_output(OutputFile &out) {
 }
 
 void install_signal_cleanup() {
+    // No core file may hold a key: a dump would outlive the run, and the
+    // handler leaves memory as it is.
+    struct rlimit core {};
+    if (getrlimit(RLIMIT_CORE, &core) == 0 && core.rlim_cur != 0) {
+        core.rlim_cur = 0;
+        setrlimit(RLIMIT_CORE, &core);
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+
     struct sigaction act {};
     act.sa_handler = clean_up_and_die;
-    sigemptyset(&act.sa_mask);
-    for (int s : cleanup_signals)
-        sigaddset(&act.sa_mask, s);
+    act.sa_mask = cleanup_set();
     act.sa_flags = SA_RESTART;
-    for (int s : cleanup_signals) {
+    // Signals that were ignored when the program started stay ignored.
+    const auto take = [&act](int s, bool only_default) {
         struct sigaction old {};
-        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
-            sigaction(s, &act, nullptr);
-    }
-}
-
-void register_secret(void *p, std::size_t size) {
-    for (Secret &s : secrets) {
-        if (s.p == nullptr) {
-            s.size = 0;
-            s.p = p;
-            s.size = size;
+        if (sigaction(s, nullptr, &old) != 0 || old.sa_handler == SIG_IGN ||
+            (only_default && (old.sa_handler != SIG_DFL || (old.sa_flags & SA_SIGINFO) != 0)))
             return;
-        }
-    }
+        sigaction(s, &act, nullptr);
+    };
+    for (int s : cleanup_signals)
+        take(s, false);
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
+        take(s, false);
+    for (int s : fault_signals)
+        take(s, true);
 }
 
-void forget_secret(const void *p) {
-    for (Secret &s : secrets) {
-        if (s.p == p) {
-            s.size = 0;
-            s.p = nullptr;
-        }
-    }
-}
+void show_progress_line(bool shown) { progress_shown = shown ? 1 : 0; }
 
 } // namespace velkfile

@@ -45,29 +45,17 @@ bool commit_output(OutputFile &out);
 // Closes the output after a failure and removes its temporary file, if any.
 void abandon_output(OutputFile &out);
 
-// SIGINT, SIGTERM, SIGHUP and SIGPIPE end the program as before (by the same
-// signal, so a shell sees status 128 + its number), but first remove the
-// temporary file of the output being written and clear the registered
-// secrets. Signals that were ignored when the program started stay ignored.
+// Sets the process up so that a stopped run leaves nothing behind: no core
+// file (the core-file size limit becomes 0), SIGXFSZ ignored (a write past
+// the file-size limit then fails with EFBIG), and every signal whose default
+// action ends the process (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT,
+// SIGALRM, SIGUSR1, SIGUSR2 and the rest) first removes the temporary file
+// of the output being written and erases a progress line, then ends the
+// program by the same signal, so a shell sees status 128 + its number.
+// Signals that were ignored when the program started stay ignored.
 void install_signal_cleanup();
 
-// Memory that the signal cleanup clears (up to four regions at a time; the
-// program holds four: key and vector, buffer, schedules, the many-block
-// key). A region must be forgotten before it is released. Called from one
-// thread only.
-void register_secret(void *p, std::size_t size);
-void forget_secret(const void *p);
-
-// A region registered for as long as this lives.
-class SecretHeld {
-  public:
-    SecretHeld(void *p, std::size_t size) : p_(p) { register_secret(p, size); }
-    ~SecretHeld() { forget_secret(p_); }
-    SecretHeld(const SecretHeld &) = delete;
-    SecretHeld &operator=(const SecretHeld &) = delete;
-
-  private:
-    const void *p_;
-};
+// Tells the signal cleanup whether a progress line is on standard error.
+void show_progress_line(bool shown);
 
 } // namespace velkfile

@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include "output_file.hpp"
+
 namespace velkfile {
 
 namespace {
@@ -81,13 +83,16 @@ void Progress::add(std::size_t bytes) {
         return;
     next_draw_ = now + redraw_every;
     const double seconds = std::chrono::duration<double>(now - start_).count();
-    write_stderr("\rvelkfile: " + format_progress(done_, total_, seconds) + erase_to_end);
     drawn_ = true;
+    show_progress_line(true);
+    write_stderr("\rvelkfile: " + format_progress(done_, total_, seconds) + erase_to_end);
 }
 
 void Progress::finish() {
-    if (drawn_)
+    if (drawn_) {
         write_stderr(std::string("\r") + erase_to_end);
+        show_progress_line(false);
+    }
     drawn_ = false;
     enabled_ = false;
 }
