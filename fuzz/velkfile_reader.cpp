@@ -90,20 +90,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const StreamResult r = through(velkfile::decrypt_stream, file, n, buffer, mode, out);
     require(r.status != StreamResult::read_failed && r.status != StreamResult::write_failed);
 
-    const bool well_formed = n == 0 || (n % 8 == 1 && file[n - 1] >= 1 && file[n - 1] <= 8);
+    // A file of the count byte alone holds no block: only 8 fits it.
+    const bool well_formed = n == 0 || (n % 8 == 1 && file[n - 1] >= 1 && file[n - 1] <= 8 &&
+                                        (n > 1 || file[0] == 8));
     require((r.status == StreamResult::ok) == well_formed);
     if (well_formed) {
         const std::size_t body = n == 0 ? 0 : n - 1;
         require(out.size() == (body == 0 ? 0 : body - 8 + file[n - 1]));
     } else {
         require(out.size() < n);
-        require(r.status == (n % 8 != 1 ? StreamResult::bad_size : StreamResult::bad_count));
+        require(r.status == (n % 8 != 1                              ? StreamResult::bad_size
+                             : n == 1 && file[0] >= 1 && file[0] <= 7 ? StreamResult::lone_count
+                                                                      : StreamResult::bad_count));
     }
 
     // The check made before a regular file's output is created agrees.
     std::FILE *in = reading(file, n);
     require(in != nullptr);
-    require(velkfile::check_encrypted_input(in, static_cast<long long>(n)).status == r.status);
+    require(velkfile::check_encrypted_input(in, static_cast<off_t>(n)).status == r.status);
     std::fclose(in);
 
     // The same bytes as a plaintext: the file has the format's size and count

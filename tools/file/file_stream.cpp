@@ -23,9 +23,8 @@ namespace {
 struct Cipher {
     des_subkeys ks1, ks2, ks3;
     unsigned char chain[8];
-    int mode;
 
-    Cipher(const unsigned char key[24], const unsigned char vector[8], int m) : mode(m) {
+    Cipher(const unsigned char key[24], const unsigned char vector[8]) {
         // Weak and semi-weak keys are used like any other: the class is not looked at.
         des_3EDEinit_3keys(key, 24, ks1, ks2, ks3);
         std::memcpy(chain, vector, 8);
@@ -38,29 +37,15 @@ struct Cipher {
     }
     Cipher(const Cipher &) = delete;
     Cipher &operator=(const Cipher &) = delete;
-    const velk::Ede3BulkKey *key = nullptr; // the file's, set by the stream
 };
-
-Cipher make_cipher(const unsigned char key[24], const unsigned char vector[8], int mode) {
-    return Cipher(key, vector, mode);
-}
-
-void run(Direction direction, Cipher &c, unsigned char *buf, std::size_t length) {
-    process_blocks(direction, c.mode, buf, length, *c.key, c.chain);
-}
-
-bool write_all(std::FILE *out, const unsigned char *buf, std::size_t length) {
-    return std::fwrite(buf, 1, length, out) == length;
-}
 
 StreamResult failure(StreamResult::Status status, int detail = 0) {
     return StreamResult{status, detail};
 }
 
-// errno still holds the cause: the streams clear it before reading.
-StreamResult read_failure() {
+StreamResult failure_with_errno(StreamResult::Status status) {
     const int err = errno;
-    return failure(StreamResult::read_failed, err != 0 ? err : EIO);
+    return failure(status, err != 0 ? err : EIO);
 }
 
 } // namespace
@@ -99,120 +84,61 @@ void process_blocks(Direction direction, int mode, unsigned char *buf, std::size
     }
 }
 
+StreamResult read_failure() { return failure_with_errno(StreamResult::read_failed); }
+
+StreamResult write_failure() { return failure_with_errno(StreamResult::write_failed); }
+
+StreamResult check_count_byte(int count, bool after_a_block) {
+    if (count < 1 || count > 8)
+        return failure(StreamResult::bad_count, count);
+    if (!after_a_block && count != 8)
+        return failure(StreamResult::lone_count, count);
+    return {};
+}
+
+namespace {
+
+StreamResult stream(Direction direction, std::FILE *in, std::FILE *out, unsigned char *buffer,
+                    std::size_t capacity, const unsigned char key[24],
+                    const unsigned char vector[8], int mode, const ProgressHook *progress) {
+    if (!usable_capacity(capacity))
+        return failure(StreamResult::bad_capacity);
+    Cipher cipher(key, vector);
+    // The key in the block paths' forms, once for the whole file.
+    const velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
+    return stream_blocks(direction, mode, in, out, bulk_key, cipher.chain, buffer, capacity,
+                         progress);
+}
+
+} // namespace
+
 StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
                             const unsigned char vector[8], int mode,
                             const ProgressHook *progress) {
-    if (!usable_capacity(capacity))
-        return failure(StreamResult::bad_capacity);
-    Cipher cipher = make_cipher(key, vector, mode);
-    // The key in the block paths' forms, once for the whole file.
-    velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
-    cipher.key = &bulk_key;
-    if (StreamResult r;
-        threaded_stream(Direction::encrypt, mode, in, out, bulk_key, cipher.chain, progress, r))
-        return r;
-    // Plaintext bytes in the last block; stays 8 when the length is a
-    // multiple of 8, the empty plaintext included.
-    int count = 8;
-    for (;;) {
-        const std::size_t got = read_full(in, buffer, capacity);
-        if (std::ferror(in))
-            return read_failure();
-        if (got == 0)
-            break;
-        std::size_t length = got;
-        if (const std::size_t rest = got % 8; rest != 0) {
-            // Only the end of the input is short. Zero fill, so equal
-            // plaintexts always give equal files.
-            std::memset(buffer + got, 0, 8 - rest);
-            length += 8 - rest;
-            count = static_cast<int>(rest);
-        }
-        run(Direction::encrypt, cipher, buffer, length);
-        if (!write_all(out, buffer, length))
-            return failure(StreamResult::write_failed);
-        if (progress != nullptr)
-            progress->written(progress->context, length);
-        if (got < capacity)
-            break;
-    }
-    if (std::fputc(count, out) == EOF || std::fflush(out) != 0)
-        return failure(StreamResult::write_failed);
-    return {};
+    return stream(Direction::encrypt, in, out, buffer, capacity, key, vector, mode, progress);
 }
 
 StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
                             const unsigned char vector[8], int mode,
                             const ProgressHook *progress) {
-    if (!usable_capacity(capacity))
-        return failure(StreamResult::bad_capacity);
-    Cipher cipher = make_cipher(key, vector, mode);
-    // The key in the block paths' forms, once for the whole file.
-    velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
-    cipher.key = &bulk_key;
-    if (StreamResult r;
-        threaded_stream(Direction::decrypt, mode, in, out, bulk_key, cipher.chain, progress, r))
-        return r;
-    // Bytes at the start of the buffer kept back from the previous read.
-    std::size_t held = 0;
-    for (;;) {
-        const std::size_t n = held + read_full(in, buffer + held, capacity - held);
-        if (std::ferror(in))
-            return read_failure();
-        if (n == capacity) {
-            // The input may end right after this read. The buffer starts on a
-            // block boundary and holds whole blocks, so if it ends here the
-            // size is not 8*N + 1 anyway; if a lone count byte follows, the
-            // last block is the final one and must be cut to its count. Keep
-            // that block back until the next read tells.
-            const std::size_t ready = capacity - 8;
-            run(Direction::decrypt, cipher, buffer, ready);
-            if (!write_all(out, buffer, ready))
-                return failure(StreamResult::write_failed);
-            if (progress != nullptr)
-                progress->written(progress->context, ready);
-            std::memmove(buffer, buffer + ready, 8);
-            held = 8;
-            continue;
-        }
-        // The end of the input: n bytes remain, the last of them the count byte.
-        if (n == 0)
-            break; // an empty input decrypts to nothing
-        if (n % 8 != 1)
-            return failure(StreamResult::bad_size);
-        const int count = buffer[n - 1];
-        if (count < 1 || count > 8)
-            return failure(StreamResult::bad_count, count);
-        const std::size_t body = n - 1;
-        run(Direction::decrypt, cipher, buffer, body);
-        // The count byte alone (an empty plaintext) has no block to cut.
-        const std::size_t keep = body == 0 ? 0 : body - 8 + static_cast<std::size_t>(count);
-        if (!write_all(out, buffer, keep))
-            return failure(StreamResult::write_failed);
-        if (progress != nullptr)
-            progress->written(progress->context, keep);
-        break;
-    }
-    if (std::fflush(out) != 0)
-        return failure(StreamResult::write_failed);
-    return {};
+    return stream(Direction::decrypt, in, out, buffer, capacity, key, vector, mode, progress);
 }
 
-StreamResult check_encrypted_input(std::FILE *in, long long size) {
+StreamResult check_encrypted_input(std::FILE *in, off_t size) {
     if (size == 0)
         return {};
     if (size % 8 != 1)
         return failure(StreamResult::bad_size);
     errno = 0;
-    if (fseeko(in, static_cast<off_t>(size - 1), SEEK_SET) != 0)
+    if (fseeko(in, size - 1, SEEK_SET) != 0)
         return read_failure();
     const int count = std::fgetc(in);
     if (count == EOF) // the file shrank, or the read failed
         return std::ferror(in) ? read_failure() : failure(StreamResult::bad_size);
-    if (count < 1 || count > 8)
-        return failure(StreamResult::bad_count, count);
+    if (const StreamResult r = check_count_byte(count, size > 1); r.status != StreamResult::ok)
+        return r;
     if (fseeko(in, 0, SEEK_SET) != 0)
         return read_failure();
     return {};
@@ -255,6 +181,12 @@ int report(const StreamResult &r, const char *infile) {
     case StreamResult::bad_count:
         std::fprintf(stderr,
                      "%s: not a velkfile encrypted file: its count byte is %d, not 1 to 8\n",
+                     infile, r.detail);
+        break;
+    case StreamResult::lone_count:
+        std::fprintf(stderr,
+                     "%s: not a velkfile encrypted file: it holds no block, so its count byte "
+                     "must be 8, not %d\n",
                      infile, r.detail);
         break;
     case StreamResult::bad_capacity: // the program's own buffer size: a build fault
@@ -337,7 +269,7 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
     progress.finish();
     int status = report(r, infile);
     if (r.status == StreamResult::read_failed || r.status == StreamResult::bad_size ||
-        r.status == StreamResult::bad_count) {
+        r.status == StreamResult::bad_count || r.status == StreamResult::lone_count) {
         // Blocks written in place are left rather than removed: the output
         // may be a device or a file the user wants to inspect. A replaced
         // output never saw them.
