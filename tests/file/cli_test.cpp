@@ -240,6 +240,7 @@ TEST(Cli, MissingOrMalformedInputLeavesTheOutputUntouched) {
     write_file(dir / "bad_count", bad_count);
     bad_count.back() = 0;
     write_file(dir / "zero_count", bad_count);
+    write_file(dir / "lone_count", {3});
 
     struct Case {
         std::vector<std::string> args;
@@ -252,6 +253,9 @@ TEST(Cli, MissingOrMalformedInputLeavesTheOutputUntouched) {
         {{"-d", "multiple_of_8", "out"}, "multiple_of_8: "},
         {{"-d", "-m", "cbc", "bad_count", "out"}, "bad_count: "},
         {{"-d", "zero_count", "out"}, "zero_count: "},
+        {{"-d", "lone_count", "out"},
+         "lone_count: not a velkfile encrypted file: it holds no block, so its count byte must "
+         "be 8, not 3\n"},
     };
     for (const Case &c : cases) {
         fs::remove(dir / "out");
@@ -334,6 +338,7 @@ TEST(Cli, WriteFailuresOnAFullDeviceFail) {
         const Outcome r = velkfile_run(dir, args);
         EXPECT_EQ(r.status, 1) << args[0];
         EXPECT_EQ(r.out, "Error in write !\n") << args[0];
+        EXPECT_EQ(r.err, "/dev/full: No space left on device\n") << args[0];
     }
 }
 
@@ -481,13 +486,16 @@ TEST(Cli, FailuresLeaveAReplacedOutputUnchanged) {
         std::string err_part;
         std::string out;
     };
-    // The file size limit (64 KiB) makes writes fail part way, like a full disk.
-    const std::string limited = "trap '' XFSZ; ulimit -f 64;";
+    // The file size limit (64 KiB) makes writes fail part way, like a full
+    // disk; the program ignores SIGXFSZ itself, so the write fails with EFBIG.
+    const std::string limited = "ulimit -f 64;";
     const Case cases[] = {
         {"malformed pipe", {"-d", "/dev/stdin", "out"}, "cat bad |", "out: left unchanged\n", ""},
         {"read error", {"/proc/self/mem", "out"}, "", "out: left unchanged\n", ""},
-        {"size limit, encrypt", {"big", "out"}, limited, "", "Error in write !\n"},
-        {"size limit, decrypt", {"-d", "big.enc", "out"}, limited, "", "Error in write !\n"},
+        {"size limit, encrypt", {"big", "out"}, limited, "out: File too large\n",
+         "Error in write !\n"},
+        {"size limit, decrypt", {"-d", "big.enc", "out"}, limited, "out: File too large\n",
+         "Error in write !\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -522,6 +530,7 @@ TEST(Cli, AFullFileSystemLeavesTheOutputUnchanged) {
     const Outcome r = velkfile_run(dir, {"big", (mnt / "out").string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Error in write !\n");
+    EXPECT_EQ(r.err, (mnt / "out").string() + ": No space left on device\n");
     EXPECT_EQ(read_file(mnt / "out"), keep);
     EXPECT_EQ(fs::directory_iterator(mnt)->path().filename(), "out");
     EXPECT_EQ(std::distance(fs::directory_iterator(mnt), fs::directory_iterator()), 1);
@@ -571,6 +580,169 @@ TEST(Cli, ReplacementKeepsModeAndLinksAndWritesDevicesInPlace) {
     ASSERT_EQ(stat((dir / "fd3").c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
     EXPECT_EQ(read_file(dir / "fd3"), enc);
+    EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
+}
+
+// Runs `command` through the shell inside `dir`, velkfile named $V.
+int shell_in(const ScratchDir &dir, const std::string &command) {
+    const std::string cmd = "cd " + quote(dir.path.string()) + " && V=" + quote(VELKFILE_BIN) +
+                            " && " + command;
+    const int raw = std::system(cmd.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+Bytes text_bytes(const std::string &text) { return Bytes(text.begin(), text.end()); }
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+// A name for one of the program's own descriptors is written through it:
+// what the shell's redirection holds before and after stays, and the
+// program's own lines go to standard error, out of the data.
+TEST(Cli, DescriptorNamesAreWrittenThroughTheDescriptor) {
+    ScratchDir dir;
+    Random rng(43);
+    const Bytes plain = rng.bytes(3 * default_slot_bytes + 11);
+    const Bytes enc = encrypt_bytes(plain, default_key, default_value, mode_ecb);
+    write_file(dir / "in", plain);
+    for (const std::string name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        for (const std::string threads : {"1", "2"}) {
+            SCOPED_TRACE(name + ", " + threads + " threads");
+            const std::string env = "VELKFILE_THREADS=" + threads + " ";
+            write_file(dir / "log", text_bytes("earlier line\n"));
+            ASSERT_EQ(shell_in(dir, env + "\"$V\" in " + name + " >>log"), 0);
+            EXPECT_EQ(read_file(dir / "log"), concat({text_bytes("earlier line\n"), enc}));
+            write_file(dir / "grouped", text_bytes("old bytes, longer than the header"));
+            ASSERT_EQ(shell_in(dir, "{ echo header; " + env + "\"$V\" in " + name +
+                                        "; echo trailer; } >grouped"),
+                      0);
+            EXPECT_EQ(read_file(dir / "grouped"),
+                      concat({text_bytes("header\n"), enc, text_bytes("trailer\n")}));
+        }
+    }
+    // A failed write through standard output: the lines are on standard
+    // error, the cause named by the output's name.
+    if (fs::exists("/dev/full")) {
+        EXPECT_EQ(shell_in(dir, "\"$V\" in /dev/stdout >/dev/full 2>err"), 1);
+        const Bytes err = read_file(dir / "err");
+        EXPECT_EQ(std::string(err.begin(), err.end()),
+                  "Error in write !\n/dev/stdout: No space left on device\n");
+    }
+    // Standard output itself named by its file: the lines stay out of it.
+    write_file(dir / "bad", Bytes(20, 7));
+    write_file(dir / "same", {});
+    EXPECT_EQ(shell_in(dir, "\"$V\" -d in same >same 2>err"), 1);
+    EXPECT_EQ(read_file(dir / "same"), Bytes{});
+    EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
+}
+
+// Regular files anywhere, /dev/shm included, and under names too long to
+// take the temporary's suffix, are replaced whole: a failed run keeps the
+// old bytes, a good one gives the whole result under the same name.
+TEST(Cli, EveryRegularFileIsReplacedWhole) {
+    ScratchDir dir;
+    Random rng(44);
+    const Bytes plain = rng.bytes(5000), keep = rng.bytes(700);
+    const Bytes enc = encrypt_bytes(plain, default_key, default_value, mode_ecb);
+    write_file(dir / "in", plain);
+    write_file(dir / "bad", Bytes(chunk_bytes + 8, 7));
+    std::vector<fs::path> outputs = {dir / std::string(250, 'n'), dir / std::string(255, 'm'),
+                                     dir / std::string(239, 'o')};
+    std::string shm_dir;
+    if (fs::is_directory("/dev/shm") && access("/dev/shm", W_OK) == 0) {
+        std::string tmpl = "/dev/shm/velkfile-test-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        shm_dir = tmpl;
+        outputs.push_back(fs::path(shm_dir) / "out");
+    } else {
+        std::printf("[          ] no writable /dev/shm: that case not run\n");
+    }
+    for (const fs::path &out : outputs) {
+        SCOPED_TRACE(out.string().substr(0, 60));
+        write_file(out, keep);
+        const Outcome r = velkfile_run(dir, {"-d", "/dev/stdin", out.string()}, "cat bad |");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(": left unchanged"), std::string::npos) << r.err;
+        EXPECT_EQ(read_file(out), keep);
+        ASSERT_EQ(velkfile_run(dir, {"in", out.string()}).status, 0);
+        EXPECT_EQ(read_file(out), enc);
+        for (const auto &entry : fs::directory_iterator(out.parent_path()))
+            EXPECT_EQ(entry.path().filename().string().find(".velkfile-"), std::string::npos)
+                << entry.path();
+    }
+    if (!shm_dir.empty())
+        fs::remove_all(shm_dir);
+}
+
+// Where fchmod is refused (vfat and similar), the result is kept: the
+// permission bits are best effort, like the owner.
+TEST(Cli, ARefusedFchmodKeepsTheResult) {
+    ScratchDir dir;
+    Random rng(45);
+    const Bytes plain = rng.bytes(3000);
+    write_file(dir / "in", plain);
+    write_file(dir / "out", {1, 2, 3});
+    const Outcome r =
+        velkfile_run(dir, {"in", "out"}, std::string("LD_PRELOAD=") + FCHMOD_REFUSED_SHIM);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(read_file(dir / "out"), encrypt_bytes(plain, default_key, default_value, mode_ecb));
+    EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
+}
+
+// Files the replacement could not hand back to their owner, or rename over,
+// are written in place, decided before any work: another user's
+// group-writable file keeps its owner, and a file of another user in a
+// sticky directory is written rather than failing at the rename.
+TEST(Cli, OtherUsersFilesKeepTheirOwner) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to make another user's files: not run";
+    if (std::system("command -v setpriv >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no setpriv(1): not run";
+    ScratchDir dir;
+    constexpr uid_t user = 65534;
+    constexpr gid_t shared = 4242;
+    const std::string as_user = "setpriv --reuid=65534 --regid=65534 --groups=4242 ";
+    fs::permissions(dir.path, fs::perms(0777));
+    if (velkfile_run(dir, {}, as_user).out != usage_line)
+        GTEST_SKIP() << "setpriv cannot run the program as another user here: not run";
+    Random rng(46);
+    const Bytes plain = rng.bytes(2000);
+    const Bytes enc = encrypt_bytes(plain, default_key, default_value, mode_ecb);
+    write_file(dir / "in", plain);
+    fs::permissions(dir / "in", fs::perms(0644));
+
+    // Root's file, writable by a group the user is in.
+    write_file(dir / "group_file", {1, 2, 3});
+    ASSERT_EQ(chown((dir / "group_file").c_str(), 0, shared), 0);
+    fs::permissions(dir / "group_file", fs::perms(0664));
+    // Root's file, writable by all, in a sticky directory the user may write.
+    fs::create_directory(dir / "sticky");
+    fs::permissions(dir / "sticky", fs::perms(01777));
+    write_file(dir / "sticky" / "file", {4, 5, 6});
+    fs::permissions(dir / "sticky" / "file", fs::perms(0666));
+    // The user's own file there is still replaced.
+    write_file(dir / "sticky" / "own", {7});
+    ASSERT_EQ(chown((dir / "sticky" / "own").c_str(), user, user), 0);
+
+    for (const std::string name : {"group_file", "sticky/file", "sticky/own"}) {
+        SCOPED_TRACE(name);
+        struct stat before, after;
+        ASSERT_EQ(stat((dir / name).c_str(), &before), 0);
+        const Outcome r = velkfile_run(dir, {"in", name}, as_user);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(read_file(dir / name), enc);
+        ASSERT_EQ(stat((dir / name).c_str(), &after), 0);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        // In place exactly where the owner could not be kept.
+        EXPECT_EQ(after.st_ino == before.st_ino, name != "sticky/own");
+    }
     EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
 }
 

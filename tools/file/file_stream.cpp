@@ -162,13 +162,30 @@ bool same_file(std::FILE *in, const char *outfile) {
     return in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino;
 }
 
+// Where the program's own lines ("Error in write !" and the like) go:
+// standard output, as they always have, unless the output is standard
+// output itself, where they would enter the data.
+std::FILE *message_stream = stdout;
+
+void message(const char *line) {
+    std::fputs(line, message_stream);
+    std::fputc('\n', message_stream);
+}
+
+// The failed write's line, then its cause on standard error, naming the
+// output: "out: No space left on device".
+void write_error(const char *outfile, int err) {
+    message("Error in write !");
+    std::fprintf(stderr, "%s: %s\n", outfile, std::strerror(err != 0 ? err : EIO));
+}
+
 // Prints what went wrong; returns the program status for it.
-int report(const StreamResult &r, const char *infile) {
+int report(const StreamResult &r, const char *infile, const char *outfile) {
     switch (r.status) {
     case StreamResult::ok:
         return 0;
     case StreamResult::write_failed:
-        std::puts("Error in write !");
+        write_error(outfile, r.detail);
         break;
     case StreamResult::read_failed:
         std::fprintf(stderr, "%s: read error: %s\n", infile, std::strerror(r.detail));
@@ -211,6 +228,7 @@ void release(std::FILE *in, unsigned char *buffer) {
 // the output, so a failure up to that point leaves the output path untouched.
 int process_file(velkfile::Direction direction, const char *infile, const char *outfile,
                  const unsigned char key[24], const unsigned char vector[8], int mode) {
+    message_stream = velkfile::names_standard_output(outfile) ? stderr : stdout;
     std::FILE *in = std::fopen(infile, "rb");
     if (in == nullptr) {
         std::perror(infile);
@@ -241,12 +259,12 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
         if (const StreamResult r = velkfile::check_encrypted_input(in, st.st_size);
             r.status != StreamResult::ok) {
             release(in, nullptr);
-            return report(r, infile);
+            return report(r, infile, outfile);
         }
     }
     auto *buffer = static_cast<unsigned char *>(std::malloc(velkfile::chunk_bytes));
     if (buffer == nullptr) {
-        std::puts("Error: Cannot alloc memory !");
+        message("Error: Cannot alloc memory !");
         release(in, nullptr);
         return 1;
     }
@@ -257,9 +275,8 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
         return 1;
     }
 
-    const unsigned long long size =
-        known && S_ISREG(st.st_mode) ? static_cast<unsigned long long>(st.st_size) : 0;
-    velkfile::Progress progress(size, isatty(STDERR_FILENO) == 1);
+    const off_t size = known && S_ISREG(st.st_mode) ? st.st_size : 0;
+    velkfile::Progress progress(static_cast<unsigned long long>(size), isatty(STDERR_FILENO) == 1);
     const StreamResult r =
         direction == velkfile::Direction::encrypt
             ? velkfile::encrypt_stream(in, out.stream, buffer, velkfile::chunk_bytes, key, vector,
@@ -267,7 +284,7 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
             : velkfile::decrypt_stream(in, out.stream, buffer, velkfile::chunk_bytes, key, vector,
                                        mode, progress.hook());
     progress.finish();
-    int status = report(r, infile);
+    int status = report(r, infile, outfile);
     if (r.status == StreamResult::read_failed || r.status == StreamResult::bad_size ||
         r.status == StreamResult::bad_count || r.status == StreamResult::lone_count) {
         // Blocks written in place are left rather than removed: the output
@@ -280,7 +297,7 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
         velkfile::abandon_output(out);
     } else if (!velkfile::commit_output(out)) {
         // Buffered bytes, the flush to disk or the rename may fail only here.
-        std::puts("Error in write !");
+        write_error(outfile, errno);
         status = 1;
     }
     release(in, buffer);

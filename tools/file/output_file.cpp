@@ -88,9 +88,9 @@ class SignalsHeld {
     sigset_t old_;
 };
 
-bool starts_with_dir(const char *path, const char *dir) {
-    const std::size_t n = std::strlen(dir);
-    return std::strncmp(path, dir, n) == 0 && (path[n] == '\0' || path[n] == '/');
+bool starts_with_dir(const std::string &path, const std::string &dir) {
+    return path.compare(0, dir.size(), dir) == 0 &&
+           (path.size() == dir.size() || path[dir.size()] == '/');
 }
 
 // The directory part of `path`, with its slash ("" for a bare name).
@@ -99,28 +99,49 @@ std::string directory_of(const std::string &path) {
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
-// /dev/stdout, /dev/fd/N and their kin lead through /dev or /proc to
-// whatever a descriptor is open on: such a name must be written, never
-// replaced, even when it ends at a regular file.
-bool in_system_tree(const std::string &path) {
+// The directory part of `path` with every link in it resolved, or "".
+std::string real_directory_of(const std::string &path) {
     const std::string dir = directory_of(path);
     char *real = realpath(dir.empty() ? "." : dir.c_str(), nullptr);
     if (real == nullptr)
-        return true; // cannot tell: write in place, as always
-    const bool system = starts_with_dir(real, "/dev") || starts_with_dir(real, "/proc");
+        return "";
+    std::string text = real;
     std::free(real);
-    return system;
+    return text;
 }
 
-// Follows `path` through symbolic links to the name of the file itself,
-// refusing any step through /dev or /proc. False when that cannot be done.
-bool resolve_links(std::string &path) {
+// The number of one of this process's descriptors that `path` names
+// directly (/proc/self/fd/N, /proc/thread-self/fd/N, /proc/PID/fd/N with
+// our own PID), or -1.
+int descriptor_named(const std::string &path) {
+    const std::string dir = real_directory_of(path);
+    const std::string own = "/proc/" + std::to_string(getpid());
+    const bool ours =
+        dir == own + "/fd" || (starts_with_dir(dir, own + "/task") && dir.size() > 3 &&
+                               dir.compare(dir.size() - 3, 3, "/fd") == 0);
+    const std::string base = path.substr(directory_of(path).size());
+    if (!ours || base.empty() || base.size() > 9 ||
+        base.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    return std::atoi(base.c_str());
+}
+
+// Follows `path` through symbolic links to the name of the file itself. It
+// stops with true at a name that is not a link (or does not exist), and
+// stores in `descriptor` the number of one of our own descriptors when the
+// way leads to one (/dev/stdout leads to /proc/self/fd/1). False when the
+// way cannot be followed or passes through /proc anywhere else.
+bool resolve_links(std::string &path, int &descriptor) {
+    descriptor = -1;
     for (int hop = 0; hop < 40; ++hop) {
-        if (in_system_tree(path))
+        descriptor = descriptor_named(path);
+        if (descriptor >= 0)
+            return true;
+        if (starts_with_dir(real_directory_of(path), "/proc"))
             return false;
         struct stat st;
         if (lstat(path.c_str(), &st) != 0)
-            return false;
+            return errno == ENOENT;
         if (!S_ISLNK(st.st_mode))
             return true;
         char link[4096];
@@ -133,12 +154,28 @@ bool resolve_links(std::string &path) {
     return false;
 }
 
-// Decides whether `outfile` is replaced by a rename and, if so, fills in
-// the target, the temporary's name pattern and the mode to give it.
-bool plan_replacement(const char *outfile, OutputFile &out) {
-    std::string target = outfile;
-    struct stat lst;
-    if (lstat(outfile, &lst) != 0) {
+// The temporary's name for `base`: ".BASE.velkfile-XXXXXX", with BASE cut
+// short where the whole would not fit in one name of the directory.
+std::string temp_name_for(const std::string &dir, const std::string &base) {
+    const std::string suffix = ".velkfile-XXXXXX";
+    long name_max = pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+    if (name_max <= 0 || name_max > 4096)
+        name_max = 255;
+    const std::size_t room = static_cast<std::size_t>(name_max) - 1 - suffix.size();
+    return "." + base.substr(0, room) + suffix;
+}
+
+// Decides whether `target` (links resolved) is replaced by a rename and, if
+// so, fills in the temporary's name pattern, the mode to give the result and
+// the owner it must keep. An output that a rename would change in any other
+// way than its bytes is written in place.
+bool plan_replacement(const std::string &target, OutputFile &out) {
+    const std::string dir = directory_of(target);
+    const std::string base = target.substr(dir.size());
+    if (base.empty() || base == "." || base == "..")
+        return false;
+    struct stat st;
+    if (stat(target.c_str(), &st) != 0) {
         if (errno != ENOENT)
             return false;
         // A new file gets what opening it for writing would give it.
@@ -146,31 +183,36 @@ bool plan_replacement(const char *outfile, OutputFile &out) {
         umask(mask);
         out.mode = 0666 & ~mask;
     } else {
-        struct stat st;
-        if (stat(outfile, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1)
+        // Devices, pipes and sockets are written; a second hard link would
+        // be cut off from the result by a rename.
+        if (!S_ISREG(st.st_mode) || st.st_nlink > 1)
             return false;
         // A file the user may not write stays protected: opening it in place
         // fails as it always did, where a rename would go through.
-        if (faccessat(AT_FDCWD, outfile, W_OK, AT_EACCESS) != 0)
+        if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
             return false;
-        if (!resolve_links(target))
+        // In a sticky directory only the owner of the file or of the
+        // directory may rename over it: find that out now, not after all
+        // the work.
+        struct stat dst;
+        const uid_t me = geteuid();
+        if (stat(dir.empty() ? "." : dir.c_str(), &dst) != 0 ||
+            ((dst.st_mode & S_ISVTX) != 0 && st.st_uid != me && dst.st_uid != me && me != 0))
             return false;
         out.mode = st.st_mode & 07777;
         out.owner = st.st_uid;
         out.group = st.st_gid;
-        out.keep_owner = st.st_uid != geteuid() || st.st_gid != getegid();
+        out.keep_owner = st.st_uid != me || st.st_gid != getegid();
     }
-    if (in_system_tree(target))
-        return false;
-    const std::string prefix = directory_of(target);
-    const std::string base = target.substr(prefix.size());
-    if (base.empty() || base == "." || base == "..")
-        return false;
     out.target = target;
-    out.temp = prefix + "." + base + ".velkfile-XXXXXX";
+    out.temp = dir + temp_name_for(dir, base);
     return out.temp.size() < sizeof armed_temp;
 }
 
+// Creates the temporary and gives it the old file's owner and group; where
+// that is not allowed (another user's file, a group we are not in) the
+// replacement would change who owns the file, so nothing is created and the
+// output is written in place instead.
 bool make_temp(OutputFile &out) {
     int fd;
     {
@@ -181,7 +223,11 @@ bool make_temp(OutputFile &out) {
         std::memcpy(armed_temp, out.temp.c_str(), out.temp.size() + 1);
         temp_armed = 1;
     }
-    out.stream = fdopen(fd, "wb");
+    const bool owned =
+        !out.keep_owner ||
+        fchown(fd, out.owner == geteuid() ? static_cast<uid_t>(-1) : out.owner,
+               out.group == getegid() ? static_cast<gid_t>(-1) : out.group) == 0;
+    out.stream = owned ? fdopen(fd, "wb") : nullptr;
     if (out.stream == nullptr) {
         const SignalsHeld held;
         unlink(out.temp.c_str());
@@ -205,7 +251,25 @@ void sync_directory_of(const std::string &path) {
 
 bool open_output(const char *outfile, OutputFile &out) {
     out = OutputFile{};
-    if (plan_replacement(outfile, out) && make_temp(out)) {
+    std::string target = outfile;
+    int descriptor = -1;
+    const bool resolved = resolve_links(target, descriptor);
+    if (descriptor >= 0) {
+        // One of our own descriptors, as the shell set it up: written
+        // through it, so `>>` keeps appending and `{ ...; } >f` keeps what
+        // others wrote before and after. Reopening would truncate.
+        const int fd = fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
+        if (fd < 0)
+            return false;
+        out.stream = fdopen(fd, "wb");
+        if (out.stream == nullptr) {
+            const int err = errno;
+            close(fd);
+            errno = err;
+            return false;
+        }
+        out.through_descriptor = true;
+    } else if (resolved && plan_replacement(target, out) && make_temp(out)) {
         out.replaced = true;
     } else {
         out = OutputFile{};
@@ -217,6 +281,16 @@ bool open_output(const char *outfile, OutputFile &out) {
     return true;
 }
 
+bool names_standard_output(const char *outfile) {
+    std::string target = outfile;
+    int descriptor = -1;
+    if (resolve_links(target, descriptor) && descriptor >= 0)
+        return descriptor == STDOUT_FILENO;
+    struct stat out_st, std_st;
+    return fstat(STDOUT_FILENO, &std_st) == 0 && stat(outfile, &out_st) == 0 &&
+           out_st.st_dev == std_st.st_dev && out_st.st_ino == std_st.st_ino;
+}
+
 bool commit_output(OutputFile &out) {
     if (!out.replaced) {
         const bool ok = std::fclose(out.stream) == 0;
@@ -224,24 +298,34 @@ bool commit_output(OutputFile &out) {
         return ok;
     }
     const int fd = fileno(out.stream);
-    bool ok = std::fflush(out.stream) == 0;
-    if (ok && out.keep_owner && fchown(fd, out.owner, out.group) != 0) {
-        // Only a privileged user may hand a file to another owner; anyone
-        // else gets the new file as their own, as when writing a new file.
+    int err = 0;
+    const auto step = [&err](bool ok) {
+        if (!ok && err == 0)
+            err = errno != 0 ? errno : EIO;
+    };
+    step(std::fflush(out.stream) == 0);
+    // Permission bits are best effort, like the owner: some file systems
+    // (vfat) refuse fchmod, and the whole result is worth more than them.
+    if (err == 0 && fchmod(fd, out.mode) != 0) {
     }
-    ok = ok && fchmod(fd, out.mode) == 0 && fsync(fd) == 0;
-    ok = std::fclose(out.stream) == 0 && ok;
+    if (err == 0)
+        step(fsync(fd) == 0);
+    step(std::fclose(out.stream) == 0);
     out.stream = nullptr;
     {
         const SignalsHeld held;
-        ok = ok && std::rename(out.temp.c_str(), out.target.c_str()) == 0;
-        if (!ok)
+        if (err == 0)
+            step(std::rename(out.temp.c_str(), out.target.c_str()) == 0);
+        if (err != 0)
             unlink(out.temp.c_str());
         temp_armed = 0;
     }
-    if (ok)
-        sync_directory_of(out.target);
-    return ok;
+    if (err != 0) {
+        errno = err;
+        return false;
+    }
+    sync_directory_of(out.target);
+    return true;
 }
 
 void abandon_output(OutputFile &out) {

@@ -2,13 +2,23 @@
 // fails or is stopped by a signal.
 //
 // A regular file (existing or not) is written to a temporary file beside it,
-// ".NAME.velkfile-XXXXXX", readable only by its owner while it is written,
-// and renamed over NAME once it is complete and on disk; until then NAME
-// keeps its old bytes, or stays absent. Outputs that a rename cannot replace
-// are written in place: devices, pipes, anything under /dev or /proc (such as
-// /dev/stdout), and a regular file with more than one hard link, which a
-// rename would cut off from its other names. A symbolic link to a regular
-// file has the file it points to replaced and stays a link.
+// ".NAME.velkfile-XXXXXX" (NAME cut short where the whole would be too long
+// a name), readable only by its owner while it is written, and renamed over
+// NAME once it is complete and on disk; until then NAME keeps its old
+// bytes, or stays absent. A symbolic link to a regular file has the file it
+// points to replaced and stays a link. Written in place instead, because a
+// rename would change more than the bytes:
+//   - a name for one of the program's own descriptors (/dev/stdout,
+//     /dev/fd/N, /proc/self/fd/N): written through that descriptor, never
+//     reopened, so append mode and the offset the shell set up are kept;
+//   - devices, pipes, sockets, anything else reached through /proc;
+//   - a file with more than one hard link (the others would keep the old
+//     bytes);
+//   - a file whose owner and group the replacement could not keep (another
+//     user's group-writable file), or which a sticky directory would not let
+//     us rename over;
+//   - a file in a directory where no temporary can be made.
+// Each way is decided before any data is read.
 #pragma once
 
 #include <cstddef>
@@ -21,25 +31,30 @@ namespace velkfile {
 
 struct OutputFile {
     std::FILE *stream = nullptr;
-    bool replaced = false; // written to `temp`, renamed over `target` at the end
-    std::string target;    // the file the rename replaces (symbolic links resolved)
+    bool replaced = false;           // written to `temp`, renamed over `target` at the end
+    bool through_descriptor = false; // written through a duplicate of our own descriptor
+    std::string target;              // the file the rename replaces (symbolic links resolved)
     std::string temp;
-    mode_t mode = 0;       // permission bits the replaced or new file gets
+    mode_t mode = 0; // permission bits the replaced or new file gets
     uid_t owner = 0;
     gid_t group = 0;
-    bool keep_owner = false; // the old file's owner and group differ from ours
+    bool keep_owner = false; // the old file's owner or group differ from ours
 };
 
 // Opens `outfile` for writing as described above, unbuffered (the caller
 // writes whole buffers, and no copy of the data is left in a stdio buffer).
-// A temporary file that cannot be made beside the output (a directory the
-// user may not write to, a name too long) leaves the output written in place
-// as before. Returns false, with errno set, when the output cannot be opened.
+// Returns false, with errno set, when the output cannot be opened.
 bool open_output(const char *outfile, OutputFile &out);
 
-// Finishes a replaced output: permission bits, fsync, close, rename, then the
-// directory is synced. Closes an in-place output. Returns false when any step
-// fails; a replaced output is then left as it was and the temporary removed.
+// Whether `outfile` is the program's standard output (/dev/stdout, or the
+// very file standard output is open on): the program's own messages then
+// go to standard error, so that they never enter the data.
+bool names_standard_output(const char *outfile);
+
+// Finishes a replaced output: permission bits (best effort), fsync, close,
+// rename, then the directory is synced. Closes an in-place output. Returns
+// false with errno set to the cause when a step fails; a replaced output is
+// then left as it was and the temporary removed.
 bool commit_output(OutputFile &out);
 
 // Closes the output after a failure and removes its temporary file, if any.
