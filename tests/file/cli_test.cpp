@@ -941,6 +941,50 @@ TEST(Cli, ProgressShowsOnlyOnATerminal) {
     EXPECT_EQ(read_file(dir / "plain.enc").size(), 131073u);
 }
 
+// Under a 40-column terminal every drawn line fits in 39 columns, so no
+// redraw wraps onto a new line, and a run stopped by a signal (SIGTERM: a
+// background job of a shell without job control ignores SIGINT) leaves the
+// line erased. The output is a FIFO drained slowly, so a file of known size (the
+// widest line) takes over a second.
+TEST(Cli, ProgressFitsANarrowTerminalAndIsErasedWhenStopped) {
+    if (std::system("command -v script >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no script(1): progress under a terminal not checked";
+    ScratchDir dir;
+    write_file(dir / "in", Bytes(4 << 20, 1));
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    // Drain 1 MiB after two seconds, then nothing until the program is gone.
+    const std::string drain =
+        "{ (sleep 2; head -c 1048576 >/dev/null; exec sleep 20) <fifo & drain=$!; } && ";
+    // Inside the terminal: stop the run once a line has been drawn.
+    const std::string inner = "stty cols 40 rows 10; " + quote(VELKFILE_BIN) +
+                              " in fifo & p=$!; i=0; while [ $i -lt 300 ] && ! grep -q MB tty.out;"
+                              " do sleep 0.1; i=$((i+1)); done; kill -TERM $p; wait $p; echo \" "
+                              "status $?\"";
+    const std::string cmd = "cd " + quote(dir.path.string()) + " && " + drain + "script -qfec " +
+                            quote(inner) + " /dev/null </dev/null >tty.out 2>&1; kill $drain";
+    std::system(cmd.c_str());
+    const Bytes shown = read_file(dir / "tty.out");
+    const std::string tty(shown.begin(), shown.end());
+    EXPECT_NE(tty.find("status 143"), std::string::npos) << tty;
+    const std::size_t last_line = tty.rfind("MB");
+    ASSERT_NE(last_line, std::string::npos) << tty;
+    EXPECT_NE(tty.find("\r\033[K", last_line), std::string::npos) << "line left on screen";
+    EXPECT_NE(tty.find("velkfile: "), std::string::npos) << tty;
+    // Each drawing: "\r", the line, then "\033[K".
+    std::size_t lines = 0;
+    for (std::size_t at = tty.find('\r'); at != std::string::npos; at = tty.find('\r', at + 1)) {
+        const std::size_t end = tty.find("\033[K", at);
+        if (end == std::string::npos || tty.find('\r', at + 1) < end)
+            continue;
+        const std::string line = tty.substr(at + 1, end - at - 1);
+        if (line.find("MB") == std::string::npos && line.find('%') == std::string::npos)
+            continue;
+        ++lines;
+        EXPECT_LE(line.size(), 39u) << line;
+    }
+    EXPECT_GT(lines, 0u) << tty;
+}
+
 // The worker count changes no byte of any output and no error: with one
 // thread, with the two the machine may give, with more asked for than it
 // has, and on one CPU; from a file and from a pipe, for inputs of a few of

@@ -405,6 +405,33 @@ TEST(Progress, LineText) {
     };
     for (const Case &c : cases)
         EXPECT_EQ(format_progress(c.done, c.total, c.seconds), c.line);
+
+    // Narrow terminals: fields are left out, widest-last, until the line
+    // leaves the last column free.
+    const struct {
+        unsigned long long done, total;
+        std::size_t columns;
+        const char *line;
+    } fits[] = {
+        {12'600'000, 100'700'000, 0, "velkfile: 12.6 MB of 100.7 MB, 12%, 25.2 MB/s, 0:03 left"},
+        {12'600'000, 100'700'000, 80, "velkfile: 12.6 MB of 100.7 MB, 12%, 25.2 MB/s, 0:03 left"},
+        {12'600'000, 100'700'000, 57, "velkfile: 12.6 MB of 100.7 MB, 12%, 25.2 MB/s, 0:03 left"},
+        {12'600'000, 100'700'000, 56, "velkfile: 12.6 MB of 100.7 MB, 12%, 25.2 MB/s"},
+        {12'600'000, 100'700'000, 40, "velkfile: 12.6 MB of 100.7 MB, 12%"},
+        {12'600'000, 100'700'000, 30, "12.6 MB of 100.7 MB, 12%"},
+        {12'600'000, 100'700'000, 10, "12%"},
+        {12'600'000, 100'700'000, 3, "12"},
+        {12'600'000, 0, 20, "velkfile: 12.6 MB"},
+        {12'600'000, 0, 5, "12.6"},
+        {12'600'000, 0, 1, ""},
+    };
+    for (const auto &f : fits) {
+        const std::string line = fit_progress(f.done, f.total, 0.5, f.columns);
+        EXPECT_EQ(line, f.line) << f.columns;
+        if (f.columns != 0) {
+            EXPECT_LT(line.size(), f.columns);
+        }
+    }
 }
 
 // What the command-line tests cannot see: the decoded bytes and that a
@@ -505,6 +532,22 @@ TEST(ThreadedStream, WorkersFollowTheAffinityMaskAndTheLimit) {
     for (const auto &l : limits)
         EXPECT_EQ(parse_thread_limit(l.text), l.limit) << '"' << l.text << '"';
     EXPECT_EQ(parse_thread_limit(nullptr), 0u);
+
+    // A cgroup's CPU quota in whole CPUs, rounded up.
+    const struct {
+        const char *text;
+        unsigned cpus;
+    } quotas[] = {
+        {"max 100000\n", 0},   {"200000 100000\n", 2}, {"150000 100000", 2},
+        {"50000 100000\n", 1}, {"1 100000", 1},         {"6400000 1000", max_workers},
+        {"0 100000", 0},        {"-1 100000", 0},        {"100000", 0},
+        {"", 0},                {"200000 100000 x", 0},
+    };
+    for (const auto &q : quotas)
+        EXPECT_EQ(parse_cpu_max(q.text), q.cpus) << q.text;
+    EXPECT_EQ(parse_cpu_max(nullptr), 0u);
+    EXPECT_EQ(cpus_of_quota(-1, 100000), 0u); // cgroup v1's "no quota"
+    EXPECT_EQ(cpus_of_quota(250000, 100000), 3u);
 
     cpu_set_t mask;
     ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);

@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <pthread.h>
 #include <sched.h>
@@ -35,6 +37,92 @@ unsigned parse_thread_limit(const char *text) {
     return static_cast<unsigned>(value);
 }
 
+unsigned cpus_of_quota(long long quota, long long period) {
+    if (quota <= 0 || period <= 0)
+        return 0;
+    const long long cpus = (quota + period - 1) / period;
+    return cpus > static_cast<long long>(max_workers) ? max_workers : static_cast<unsigned>(cpus);
+}
+
+unsigned parse_cpu_max(const char *text) {
+    long long quota = 0, period = 0;
+    char end = 0;
+    if (text == nullptr || std::sscanf(text, "%lld %lld%c", &quota, &period, &end) < 2 ||
+        (end != 0 && end != '\n'))
+        return 0; // "max PERIOD": no quota; anything else: none that we can read
+    return cpus_of_quota(quota, period);
+}
+
+namespace {
+
+// The first line of a small kernel file, or "" when it cannot be read.
+std::string first_line(const std::string &path) {
+    std::FILE *f = std::fopen(path.c_str(), "r");
+    if (f == nullptr)
+        return "";
+    char line[256];
+    const bool got = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    return got ? line : "";
+}
+
+unsigned tighter(unsigned a, unsigned b) { return a == 0 ? b : b == 0 ? a : (a < b ? a : b); }
+
+// The CPUs the quota of the cgroup `path` and of each cgroup above it
+// allows, the tightest of them; `quota_of` reads one directory's quota.
+template <typename QuotaOf> unsigned quota_along(std::string path, QuotaOf quota_of) {
+    unsigned cpus = 0;
+    for (;;) {
+        cpus = tighter(cpus, quota_of(path));
+        if (path.empty() || path == "/")
+            return cpus;
+        const std::size_t slash = path.rfind('/');
+        path = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+    }
+}
+
+// The CPU quota of the process's cgroup in whole CPUs (rounded up), or 0
+// when there is none: cpu.max under cgroup v2, cpu.cfs_quota_us and
+// cpu.cfs_period_us under v1.
+unsigned cgroup_cpu_limit() {
+    std::FILE *f = std::fopen("/proc/self/cgroup", "r");
+    if (f == nullptr)
+        return 0;
+    unsigned cpus = 0;
+    char line[1024];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        std::string text = line;
+        if (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        const std::size_t a = text.find(':'), b = text.find(':', a + 1);
+        if (a == std::string::npos || b == std::string::npos)
+            continue;
+        const std::string controllers = text.substr(a + 1, b - a - 1), path = text.substr(b + 1);
+        if (controllers.empty()) {
+            for (const char *root : {"/sys/fs/cgroup", "/sys/fs/cgroup/unified"})
+                cpus = tighter(cpus, quota_along(path, [root](const std::string &p) {
+                                   return parse_cpu_max(
+                                       first_line(root + (p == "/" ? "" : p) + "/cpu.max").c_str());
+                               }));
+        } else if (("," + controllers + ",").find(",cpu,") != std::string::npos) {
+            for (const char *root : {"/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpu,cpuacct"})
+                cpus = tighter(cpus, quota_along(path, [root](const std::string &p) {
+                                   const std::string dir = root + (p == "/" ? "" : p);
+                                   const std::string q = first_line(dir + "/cpu.cfs_quota_us");
+                                   const std::string t = first_line(dir + "/cpu.cfs_period_us");
+                                   return q.empty() || t.empty()
+                                              ? 0u
+                                              : cpus_of_quota(std::atoll(q.c_str()),
+                                                              std::atoll(t.c_str()));
+                               }));
+        }
+    }
+    std::fclose(f);
+    return cpus;
+}
+
+} // namespace
+
 unsigned available_workers() {
     long cpus = 0;
     cpu_set_t set;
@@ -42,9 +130,13 @@ unsigned available_workers() {
         cpus = CPU_COUNT(&set);
     else // more CPUs than a cpu_set_t holds: the online count will do
         cpus = sysconf(_SC_NPROCESSORS_ONLN);
-    unsigned workers = cpus < 1                              ? 1u
+    unsigned workers = cpus < 1                                ? 1u
                        : cpus > static_cast<long>(max_workers) ? max_workers
-                                                             : static_cast<unsigned>(cpus);
+                                                               : static_cast<unsigned>(cpus);
+    // A container limited by CPU time rather than by CPUs sees every CPU in
+    // its mask; more workers than its quota only wait for their turn.
+    if (const unsigned quota = cgroup_cpu_limit(); quota != 0 && quota < workers)
+        workers = quota;
     if (const unsigned limit = parse_thread_limit(std::getenv("VELKFILE_THREADS"));
         limit != 0 && limit < workers)
         workers = limit;

@@ -44,8 +44,16 @@ extern ThreadPlan thread_plan;
 // 0, which sets no limit.
 unsigned parse_thread_limit(const char *text);
 
-// The CPUs in the process's affinity mask, lowered to VELKFILE_THREADS when
-// that is a valid smaller number, and to max_workers. At least 1.
+// Whole CPUs that a CPU-time quota of `quota` in every `period` allows,
+// rounded up and capped at max_workers; 0 (no limit) unless both are
+// positive. parse_cpu_max reads cgroup v2's cpu.max line, "QUOTA PERIOD" or
+// "max PERIOD", the same way; any other text gives 0.
+unsigned cpus_of_quota(long long quota, long long period);
+unsigned parse_cpu_max(const char *text);
+
+// The CPUs in the process's affinity mask, lowered to the CPU quota of its
+// cgroup (and of the cgroups above it), to VELKFILE_THREADS when that is a
+// valid smaller number, and to max_workers. At least 1.
 unsigned available_workers();
 
 // Streams `in` to `out` in the velkfile format: the one framing of the
