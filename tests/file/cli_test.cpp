@@ -752,7 +752,7 @@ TEST(Cli, OtherUsersFilesKeepTheirOwner) {
 class FifoFeeder {
   public:
     FifoFeeder(const std::string &fifo, const Bytes &data, std::size_t limit = SIZE_MAX)
-        : thread_([fifo, data, limit] {
+        : fifo_(fifo), thread_([fifo, data, limit] {
               const int fd = open(fifo.c_str(), O_WRONLY);
               if (fd < 0)
                   return;
@@ -766,11 +766,18 @@ class FifoFeeder {
               }
               close(fd);
           }) {}
-    ~FifoFeeder() { thread_.join(); }
+    // A reader that comes and goes wakes a feeder still waiting to open the
+    // FIFO (the program died before it opened its input); its writes then
+    // fail, as they do once the program is gone.
+    ~FifoFeeder() {
+        close(open(fifo_.c_str(), O_RDONLY | O_NONBLOCK));
+        thread_.join();
+    }
     FifoFeeder(const FifoFeeder &) = delete;
     FifoFeeder &operator=(const FifoFeeder &) = delete;
 
   private:
+    std::string fifo_;
     std::thread thread_;
 };
 
