@@ -23,7 +23,6 @@
 #include "file_stream.hpp"
 #include "three_key_ede.hpp"
 #include "three_key_ede_blocks.hpp"
-#include "three_key_ede_blocks.hpp"
 #include "velkcore.h"
 
 namespace {

@@ -209,12 +209,18 @@ TEST(Cli, OptionsSetKeyVectorAndModeAsRawText) {
         {{"-K", hex_key}, key_from_hex(hex_key), default_value, mode_ecb},
         {{"-K", hex_key, "-k", "abc"}, key_from_text("abc"), default_value, mode_ecb},
         {{"-k", "abc", "-K", hex_key}, key_from_hex(hex_key), default_value, mode_ecb},
-        {{"-m", "cbc", "-V", hex_vector}, default_key, velk::test::block_from_hex(hex_vector),
+        {{"-m", "cbc", "-V", hex_vector},
+         default_key,
+         velk::test::block_from_hex(hex_vector),
          mode_cbc},
-        {{"-m", "cbc", "-V", hex_vector, "-v", "ab"}, default_key, vector_from_text("ab"),
+        {{"-m", "cbc", "-V", hex_vector, "-v", "ab"},
+         default_key,
+         vector_from_text("ab"),
          mode_cbc},
-        {{"-m", "cbc", "-v", "ab", "-V", hex_vector, "-K", hex_key}, key_from_hex(hex_key),
-         velk::test::block_from_hex(hex_vector), mode_cbc},
+        {{"-m", "cbc", "-v", "ab", "-V", hex_vector, "-K", hex_key},
+         key_from_hex(hex_key),
+         velk::test::block_from_hex(hex_vector),
+         mode_cbc},
     };
     for (const Case &c : cases) {
         std::vector<std::string> args = c.opts;
@@ -412,8 +418,7 @@ TEST(Cli, HexKeysAndVectorsMatchTheMultiBlockVectors) {
         cipher.push_back(8); // whole blocks: the count byte is 8
         write_file(dir / "plain", plain);
         write_file(dir / "cipher", cipher);
-        Outcome r =
-            velkfile_run(dir, {"-m", "cbc", "-K", key, "-V", iv, "plain", "enc"}, prefix);
+        Outcome r = velkfile_run(dir, {"-m", "cbc", "-K", key, "-V", iv, "plain", "enc"}, prefix);
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(read_file(dir / "enc"), cipher);
         r = velkfile_run(dir, {"-d", "-m", "cbc", "-K", key, "-V", iv, "cipher", "dec"}, prefix);
@@ -443,7 +448,8 @@ TEST(Cli, BadHexValuesAreRefusedBeforeAnyFileIsOpened) {
         {{"-K", hex_key + "0"}, "-K: expected 48 hex digits, found 49 characters\n"},
         {{"-K", k47 + "g"}, "-K: character 48 is not a hex digit\n"},
         {{"-K", "0x" + hex_key.substr(2)}, "-K: character 2 is not a hex digit\n"},
-        {{"-K", hex_key, "-V", "00112233445566"}, "-V: expected 16 hex digits, found 14 characters\n"},
+        {{"-K", hex_key, "-V", "00112233445566"},
+         "-V: expected 16 hex digits, found 14 characters\n"},
         {{"-V", "00112233 4556677"}, "-V: character 9 is not a hex digit\n"},
         {{"-V", "-d"}, "-V: expected 16 hex digits, found 2 characters\n"},
         {{"-K", "env:VELK_TEST_UNSET"},
@@ -452,8 +458,10 @@ TEST(Cli, BadHexValuesAreRefusedBeforeAnyFileIsOpened) {
         {{"-V", "env:VELK_TEST_BAD"}, "-V env:VELK_TEST_BAD: character 1 is not a hex digit\n"},
         {{"-K", "file:missing"}, "-K file:missing: No such file or directory\n"},
         {{"-K", "file:a_directory"}, "-K file:a_directory: Is a directory\n"},
-        {{"-V", "file:short_line"}, "-V file:short_line: expected 16 hex digits, found 2 characters\n"},
-        {{"-K", "file:long_line"}, "-K file:long_line: expected 48 hex digits, found a longer line\n"},
+        {{"-V", "file:short_line"},
+         "-V file:short_line: expected 16 hex digits, found 2 characters\n"},
+        {{"-K", "file:long_line"},
+         "-K file:long_line: expected 48 hex digits, found a longer line\n"},
         {{"-V", "file:spaced"}, "-V file:spaced: character 9 is not a hex digit\n"},
         // A good key followed by a bad one is still refused.
         {{"-K", hex_key, "-K", "00"}, "-K: expected 48 hex digits, found 2 characters\n"},
@@ -492,9 +500,15 @@ TEST(Cli, FailuresLeaveAReplacedOutputUnchanged) {
     const Case cases[] = {
         {"malformed pipe", {"-d", "/dev/stdin", "out"}, "cat bad |", "out: left unchanged\n", ""},
         {"read error", {"/proc/self/mem", "out"}, "", "out: left unchanged\n", ""},
-        {"size limit, encrypt", {"big", "out"}, limited, "out: File too large\n",
+        {"size limit, encrypt",
+         {"big", "out"},
+         limited,
+         "out: File too large\n",
          "Error in write !\n"},
-        {"size limit, decrypt", {"-d", "big.enc", "out"}, limited, "out: File too large\n",
+        {"size limit, decrypt",
+         {"-d", "big.enc", "out"},
+         limited,
+         "out: File too large\n",
          "Error in write !\n"},
     };
     for (const Case &c : cases) {
@@ -585,13 +599,15 @@ TEST(Cli, ReplacementKeepsModeAndLinksAndWritesDevicesInPlace) {
 
 // Runs `command` through the shell inside `dir`, velkfile named $V.
 int shell_in(const ScratchDir &dir, const std::string &command) {
-    const std::string cmd = "cd " + quote(dir.path.string()) + " && V=" + quote(VELKFILE_BIN) +
-                            " && " + command;
+    const std::string cmd =
+        "cd " + quote(dir.path.string()) + " && V=" + quote(VELKFILE_BIN) + " && " + command;
     const int raw = std::system(cmd.c_str());
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
-Bytes text_bytes(const std::string &text) { return Bytes(text.begin(), text.end()); }
+Bytes text_bytes(const std::string &text) {
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes all;
@@ -809,13 +825,15 @@ TEST(Cli, StoppedRunsLeaveTheOldOutputOrTheWholeResult) {
     const Bytes result = encrypt_bytes(plain, default_key, default_value, mode_ecb);
     const std::string fifo = (dir / "fifo").string(), out = (dir / "out").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    struct sigaction ignore {}, saved {};
+    struct sigaction ignore {
+    }, saved{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &saved); // the feeder's writes fail instead
-    const int signals[] = {SIGKILL, SIGINT,  SIGTERM, SIGHUP,  SIGPIPE,  SIGQUIT,
+    const int signals[] = {SIGKILL, SIGINT,  SIGTERM, SIGHUP,  SIGPIPE,     SIGQUIT,
                            SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGRTMIN + 2};
     for (const int signo : signals) {
-        for (const std::uintmax_t reached : {std::uintmax_t{0}, 4 * default_slot_bytes}) {
+        for (const std::uintmax_t reached :
+             {std::uintmax_t{0}, std::uintmax_t{4 * default_slot_bytes}}) {
             SCOPED_TRACE(std::string(strsignal(signo)) + ", temporary of " +
                          std::to_string(reached) + " bytes");
             write_file(dir / "out", old);

@@ -182,8 +182,8 @@ TEST(StreamLimits, RefusesAnUnusableBufferBeforeReadingOrWriting) {
     const struct {
         std::size_t capacity;
         bool usable;
-    } cases[] = {{0, false},  {1, false},  {8, false},  {12, false}, {15, false},
-                 {20, false}, {16, true},  {24, true},  {chunk_bytes, true}};
+    } cases[] = {{0, false},  {1, false}, {8, false}, {12, false},        {15, false},
+                 {20, false}, {16, true}, {24, true}, {chunk_bytes, true}};
     const Bytes plain(24, 0x5a);
     const Bytes enc = encrypt_bytes(plain, distinct_key, iv, mode_cbc);
     for (const auto &c : cases) {
@@ -196,12 +196,11 @@ TEST(StreamLimits, RefusesAnUnusableBufferBeforeReadingOrWriting) {
             // The buffer sits inside a larger one whose guard bytes must stay.
             Bytes guarded(c.capacity + 16, 0xa5);
             unsigned char *buffer = guarded.data() + 8;
-            const StreamResult r =
-                direction == Direction::encrypt
-                    ? encrypt_stream(in, out, buffer, c.capacity, distinct_key.data(), iv.data(),
-                                     mode_cbc)
-                    : decrypt_stream(in, out, buffer, c.capacity, distinct_key.data(), iv.data(),
-                                     mode_cbc);
+            const StreamResult r = direction == Direction::encrypt
+                                       ? encrypt_stream(in, out, buffer, c.capacity,
+                                                        distinct_key.data(), iv.data(), mode_cbc)
+                                       : decrypt_stream(in, out, buffer, c.capacity,
+                                                        distinct_key.data(), iv.data(), mode_cbc);
             if (c.usable) {
                 EXPECT_EQ(r.status, StreamResult::ok);
             } else {
@@ -294,16 +293,15 @@ TEST_P(Stream, ProgressHookCountsEveryByteWritten) {
     Random rng(23);
     for (std::size_t size : {std::size_t{0}, std::size_t{7}, chunk_bytes, 3 * chunk_bytes + 5}) {
         const Bytes plain = rng.bytes(size);
-        for (const auto &[direction, mode] : {std::pair{Direction::encrypt, mode_ecb},
-                                              std::pair{Direction::decrypt, mode_ecb},
-                                              std::pair{Direction::encrypt, mode_cbc},
-                                              std::pair{Direction::decrypt, mode_cbc}}) {
+        for (const auto &[direction, mode] :
+             {std::pair{Direction::encrypt, mode_ecb}, std::pair{Direction::decrypt, mode_ecb},
+              std::pair{Direction::encrypt, mode_cbc}, std::pair{Direction::decrypt, mode_cbc}}) {
             const Bytes data = direction == Direction::encrypt
                                    ? plain
                                    : encrypt_bytes(plain, distinct_key, iv, mode);
             std::size_t heard = 0;
-            const ProgressHook hook{[](void *c, std::size_t n) { *static_cast<std::size_t *>(c) += n; },
-                                    &heard};
+            const ProgressHook hook{
+                [](void *c, std::size_t n) { *static_cast<std::size_t *>(c) += n; }, &heard};
             std::FILE *in = file_with(data);
             std::FILE *out = std::tmpfile();
             Bytes buffer(1024);
@@ -538,10 +536,12 @@ TEST(ThreadedStream, WorkersFollowTheAffinityMaskAndTheLimit) {
         const char *text;
         unsigned cpus;
     } quotas[] = {
-        {"max 100000\n", 0},   {"200000 100000\n", 2}, {"150000 100000", 2},
-        {"50000 100000\n", 1}, {"1 100000", 1},         {"6400000 1000", max_workers},
-        {"0 100000", 0},        {"-1 100000", 0},        {"100000", 0},
-        {"", 0},                {"200000 100000 x", 0},
+        {"max 100000\n", 0},    {"200000 100000\n", 2},
+        {"150000 100000", 2},   {"50000 100000\n", 1},
+        {"1 100000", 1},        {"6400000 1000", max_workers},
+        {"0 100000", 0},        {"-1 100000", 0},
+        {"100000", 0},          {"", 0},
+        {"200000 100000 x", 0},
     };
     for (const auto &q : quotas)
         EXPECT_EQ(parse_cpu_max(q.text), q.cpus) << q.text;

@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include "output_file.hpp"
+#include "pipeline.hpp"
 #include "progress.hpp"
 #include "three_key_ede.hpp"
-#include "pipeline.hpp"
 #include "wipe.hpp"
 
 namespace velkfile {
@@ -84,9 +84,13 @@ void process_blocks(Direction direction, int mode, unsigned char *buf, std::size
     }
 }
 
-StreamResult read_failure() { return failure_with_errno(StreamResult::read_failed); }
+StreamResult read_failure() {
+    return failure_with_errno(StreamResult::read_failed);
+}
 
-StreamResult write_failure() { return failure_with_errno(StreamResult::write_failed); }
+StreamResult write_failure() {
+    return failure_with_errno(StreamResult::write_failed);
+}
 
 StreamResult check_count_byte(int count, bool after_a_block) {
     if (count < 1 || count > 8)
@@ -114,15 +118,13 @@ StreamResult stream(Direction direction, std::FILE *in, std::FILE *out, unsigned
 
 StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
-                            const unsigned char vector[8], int mode,
-                            const ProgressHook *progress) {
+                            const unsigned char vector[8], int mode, const ProgressHook *progress) {
     return stream(Direction::encrypt, in, out, buffer, capacity, key, vector, mode, progress);
 }
 
 StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
-                            const unsigned char vector[8], int mode,
-                            const ProgressHook *progress) {
+                            const unsigned char vector[8], int mode, const ProgressHook *progress) {
     return stream(Direction::decrypt, in, out, buffer, capacity, key, vector, mode, progress);
 }
 
@@ -156,8 +158,7 @@ using velkfile::StreamResult;
 // a terminal.
 bool same_file(std::FILE *in, const char *outfile) {
     struct stat in_st, out_st;
-    if (fstat(fileno(in), &in_st) != 0 || !S_ISREG(in_st.st_mode) ||
-        stat(outfile, &out_st) != 0)
+    if (fstat(fileno(in), &in_st) != 0 || !S_ISREG(in_st.st_mode) || stat(outfile, &out_st) != 0)
         return false;
     return in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino;
 }

@@ -22,9 +22,9 @@ namespace {
 // so a sanitizer's reports still come. SIGXFSZ is ignored instead, so that a
 // write beyond the file-size limit fails with EFBIG and is reported like any
 // other failed write.
-constexpr int cleanup_signals[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGPIPE, SIGALRM,
-                                   SIGTERM, SIGUSR1,   SIGUSR2, SIGXCPU, SIGVTALRM,
-                                   SIGPROF, SIGIO,     SIGPWR,  SIGSTKFLT};
+constexpr int cleanup_signals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGPIPE,  SIGALRM,
+                                   SIGTERM, SIGUSR1, SIGUSR2, SIGXCPU,  SIGVTALRM,
+                                   SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT};
 constexpr int fault_signals[] = {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGSYS, SIGTRAP};
 
 // What the signal handler reads, written only by the thread that owns the
@@ -224,9 +224,8 @@ bool make_temp(OutputFile &out) {
         temp_armed = 1;
     }
     const bool owned =
-        !out.keep_owner ||
-        fchown(fd, out.owner == geteuid() ? static_cast<uid_t>(-1) : out.owner,
-               out.group == getegid() ? static_cast<gid_t>(-1) : out.group) == 0;
+        !out.keep_owner || fchown(fd, out.owner == geteuid() ? static_cast<uid_t>(-1) : out.owner,
+                                  out.group == getegid() ? static_cast<gid_t>(-1) : out.group) == 0;
     out.stream = owned ? fdopen(fd, "wb") : nullptr;
     if (out.stream == nullptr) {
         const SignalsHeld held;
@@ -369,6 +368,8 @@ void install_signal_cleanup() {
         take(s, true);
 }
 
-void show_progress_line(bool shown) { progress_shown = shown ? 1 : 0; }
+void show_progress_line(bool shown) {
+    progress_shown = shown ? 1 : 0;
+}
 
 } // namespace velkfile

@@ -66,7 +66,9 @@ std::string first_line(const std::string &path) {
     return got ? line : "";
 }
 
-unsigned tighter(unsigned a, unsigned b) { return a == 0 ? b : b == 0 ? a : (a < b ? a : b); }
+unsigned tighter(unsigned a, unsigned b) {
+    return a == 0 ? b : b == 0 ? a : (a < b ? a : b);
+}
 
 // The CPUs the quota of the cgroup `path` and of each cgroup above it
 // allows, the tightest of them; `quota_of` reads one directory's quota.

@@ -64,8 +64,8 @@ Fields progress_fields(unsigned long long done, unsigned long long total, double
         const auto left =
             static_cast<unsigned long long>(static_cast<double>(total - shown) / rate + 0.5);
         if (left >= 3600)
-            std::snprintf(text, sizeof text, "%llu:%02llu:%02llu left", left / 3600,
-                          left / 60 % 60, left % 60);
+            std::snprintf(text, sizeof text, "%llu:%02llu:%02llu left", left / 3600, left / 60 % 60,
+                          left % 60);
         else
             std::snprintf(text, sizeof text, "%llu:%02llu left", left / 60, left % 60);
         f.eta = text;
@@ -117,8 +117,8 @@ std::string fit_progress(unsigned long long done, unsigned long long total, doub
 }
 
 Progress::Progress(unsigned long long total, bool enabled)
-    : total_(total), enabled_(enabled), start_(Clock::now()), next_draw_(start_ + quiet_start),
-      hook_{&Progress::on_written, this} {}
+    : total_(total), enabled_(enabled), start_(Clock::now()),
+      next_draw_(start_ + quiet_start), hook_{&Progress::on_written, this} {}
 
 void Progress::on_written(void *self, std::size_t bytes) {
     static_cast<Progress *>(self)->add(bytes);
@@ -136,8 +136,7 @@ void Progress::add(std::size_t bytes) {
     drawn_ = true;
     show_progress_line(true);
     winsize size{};
-    const std::size_t columns =
-        ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+    const std::size_t columns = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
     write_stderr("\r" + fit_progress(done_, total_, seconds, columns) + erase_to_end);
 }
 
