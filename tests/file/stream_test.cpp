@@ -551,7 +551,10 @@ TEST(ThreadedStream, WorkersFollowTheAffinityMaskAndTheLimit) {
 
     cpu_set_t mask;
     ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);
-    const auto cpus = static_cast<unsigned>(CPU_COUNT(&mask));
+    // The machine's own cgroup quota, if any, lowers every expectation.
+    const unsigned quota = cgroup_cpu_limit();
+    const auto cpus =
+        std::min(static_cast<unsigned>(CPU_COUNT(&mask)), quota != 0 ? quota : max_workers);
     const char *saved = std::getenv("VELKFILE_THREADS");
     const std::string saved_text = saved != nullptr ? saved : "";
     unsetenv("VELKFILE_THREADS");

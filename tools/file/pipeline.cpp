@@ -83,9 +83,8 @@ template <typename QuotaOf> unsigned quota_along(std::string path, QuotaOf quota
     }
 }
 
-// The CPU quota of the process's cgroup in whole CPUs (rounded up), or 0
-// when there is none: cpu.max under cgroup v2, cpu.cfs_quota_us and
-// cpu.cfs_period_us under v1.
+} // namespace
+
 unsigned cgroup_cpu_limit() {
     std::FILE *f = std::fopen("/proc/self/cgroup", "r");
     if (f == nullptr)
@@ -122,8 +121,6 @@ unsigned cgroup_cpu_limit() {
     std::fclose(f);
     return cpus;
 }
-
-} // namespace
 
 unsigned available_workers() {
     long cpus = 0;

@@ -51,6 +51,11 @@ unsigned parse_thread_limit(const char *text);
 unsigned cpus_of_quota(long long quota, long long period);
 unsigned parse_cpu_max(const char *text);
 
+// The CPU quota of the process's cgroup and of those above it, the
+// tightest, in whole CPUs (rounded up), or 0 when there is none: cpu.max
+// under cgroup v2, cpu.cfs_quota_us and cpu.cfs_period_us under v1.
+unsigned cgroup_cpu_limit();
+
 // The CPUs in the process's affinity mask, lowered to the CPU quota of its
 // cgroup (and of the cgroups above it), to VELKFILE_THREADS when that is a
 // valid smaller number, and to max_workers. At least 1.
