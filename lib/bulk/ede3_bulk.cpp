@@ -725,22 +725,6 @@ Ede3BulkKey::~Ede3BulkKey() {
     secure_wipe(k3, sizeof k3);
 }
 
-void ede3_encrypt_block(const unsigned char in[8], unsigned char out[8], const std::uint32_t *k1,
-                        const std::uint32_t *k2, const std::uint32_t *k3) {
-    std::uint32_t hi = load_be32(in), lo = load_be32(in + 4);
-    triple<Stage::encrypt, Stage::decrypt, Stage::encrypt>(hi, lo, k1, k2, k3);
-    store_be32(out, hi);
-    store_be32(out + 4, lo);
-}
-
-void ede3_decrypt_block(const unsigned char in[8], unsigned char out[8], const std::uint32_t *k1,
-                        const std::uint32_t *k2, const std::uint32_t *k3) {
-    std::uint32_t hi = load_be32(in), lo = load_be32(in + 4);
-    triple<Stage::decrypt, Stage::encrypt, Stage::decrypt>(hi, lo, k3, k2, k1);
-    store_be32(out, hi);
-    store_be32(out + 4, lo);
-}
-
 void ede3_encrypt_blocks(const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,
                          std::size_t blocks) {
     independent_blocks(key, in, out, blocks, false, nullptr);

@@ -60,13 +60,6 @@ void ede3_cbc_decrypt_blocks(const Ede3BulkKey &key, const unsigned char *in, un
 void ede3_cbc_encrypt_blocks(const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,
                              std::size_t blocks, unsigned char chain[8]);
 
-// One block of three-key EDE, from the library's triple stages (the initial
-// and final permutations once). `out` may equal `in`.
-void ede3_encrypt_block(const unsigned char in[8], unsigned char out[8], const std::uint32_t *k1,
-                        const std::uint32_t *k2, const std::uint32_t *k3);
-void ede3_decrypt_block(const unsigned char in[8], unsigned char out[8], const std::uint32_t *k1,
-                        const std::uint32_t *k2, const std::uint32_t *k3);
-
 // The ways of computing independent blocks, for the tests (which hold every
 // one of them to the same bytes) and for pinning one: the environment
 // variable VELK_BULK_WIDTH (one_block, sse2, avx2 or avx512) caps the width

@@ -1,5 +1,5 @@
-// velkfile's per-buffer seam, which now runs the many-block path, against
-// the program's own one-block functions it replaced: every direction and
+// velkfile's per-buffer seam, which runs the many-block path, against the
+// one-block three-key EDE forms of the tests' support code: every direction and
 // mode, buffers of every block count up to a velkfile chunk and a few
 // beyond, the chain carried from buffer to buffer.
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 
 #include "file_stream.hpp"
 #include "three_key_ede.hpp"
+#include "three_key_ede_blocks.hpp"
 #include "velk_test.hpp"
 
 namespace {
@@ -20,7 +21,7 @@ struct Keys {
     explicit Keys(const Bytes &key) { des_3EDEinit_3keys(key.data(), 24, k1, k2, k3); }
 };
 
-// The block-by-block loop, with the program's block functions.
+// The block-by-block loop, with the one-block functions.
 void one_at_a_time(Direction direction, int mode, unsigned char *buf, std::size_t length,
                    const Keys &k, unsigned char chain[8]) {
     for (std::size_t at = 0; at + 8 <= length; at += 8) {

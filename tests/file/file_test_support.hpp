@@ -20,6 +20,7 @@
 #include "libcrypto_oracle.hpp"
 #include "pipeline.hpp"
 #include "three_key_ede.hpp"
+#include "three_key_ede_blocks.hpp"
 #include "velk_test.hpp"
 
 namespace velkfile::test {

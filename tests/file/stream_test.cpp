@@ -182,8 +182,8 @@ TEST(StreamLimits, RefusesAnUnusableBufferBeforeReadingOrWriting) {
     const struct {
         std::size_t capacity;
         bool usable;
-    } cases[] = {{0, false},  {1, false},  {8, false},  {12, false}, {15, false},
-                 {20, false}, {16, true},  {24, true},  {chunk_bytes, true}};
+    } cases[] = {{0, false},  {1, false}, {8, false}, {12, false},        {15, false},
+                 {20, false}, {16, true}, {24, true}, {chunk_bytes, true}};
     const Bytes plain(24, 0x5a);
     const Bytes enc = encrypt_bytes(plain, distinct_key, iv, mode_cbc);
     for (const auto &c : cases) {
@@ -196,12 +196,11 @@ TEST(StreamLimits, RefusesAnUnusableBufferBeforeReadingOrWriting) {
             // The buffer sits inside a larger one whose guard bytes must stay.
             Bytes guarded(c.capacity + 16, 0xa5);
             unsigned char *buffer = guarded.data() + 8;
-            const StreamResult r =
-                direction == Direction::encrypt
-                    ? encrypt_stream(in, out, buffer, c.capacity, distinct_key.data(), iv.data(),
-                                     mode_cbc)
-                    : decrypt_stream(in, out, buffer, c.capacity, distinct_key.data(), iv.data(),
-                                     mode_cbc);
+            const StreamResult r = direction == Direction::encrypt
+                                       ? encrypt_stream(in, out, buffer, c.capacity,
+                                                        distinct_key.data(), iv.data(), mode_cbc)
+                                       : decrypt_stream(in, out, buffer, c.capacity,
+                                                        distinct_key.data(), iv.data(), mode_cbc);
             if (c.usable) {
                 EXPECT_EQ(r.status, StreamResult::ok);
             } else {
@@ -222,10 +221,15 @@ TEST_P(Stream, EmptyInputsAndTheLoneCountByte) {
     EXPECT_EQ(stream(Direction::decrypt, {}, out, distinct_key, iv, mode_ecb).status,
               StreamResult::ok);
     EXPECT_TRUE(out.empty());
+    // A file of one byte holds no block: only the count 8 of an empty
+    // plaintext fits it, any other count claims bytes that are not there.
     for (unsigned char count = 1; count <= 8; ++count) {
-        EXPECT_EQ(stream(Direction::decrypt, {count}, out, distinct_key, iv, mode_cbc).status,
-                  StreamResult::ok);
+        const StreamResult r = stream(Direction::decrypt, {count}, out, distinct_key, iv, mode_cbc);
+        EXPECT_EQ(r.status, count == 8 ? StreamResult::ok : StreamResult::lone_count) << +count;
         EXPECT_TRUE(out.empty());
+        std::FILE *f = file_with({count});
+        EXPECT_EQ(check_encrypted_input(f, 1).status, r.status) << +count;
+        std::fclose(f);
     }
 }
 
@@ -247,6 +251,8 @@ TEST_P(Stream, ReaderRefusesMalformedInput) {
         {chunk_bytes + 8, -1, StreamResult::bad_size},
         {chunk_bytes + 2, -1, StreamResult::bad_size},
         {1, 0, StreamResult::bad_count},
+        {1, 1, StreamResult::lone_count},
+        {1, 7, StreamResult::lone_count},
         {9, 0, StreamResult::bad_count},
         {9, 9, StreamResult::bad_count},
         {17, 255, StreamResult::bad_count},
@@ -287,16 +293,15 @@ TEST_P(Stream, ProgressHookCountsEveryByteWritten) {
     Random rng(23);
     for (std::size_t size : {std::size_t{0}, std::size_t{7}, chunk_bytes, 3 * chunk_bytes + 5}) {
         const Bytes plain = rng.bytes(size);
-        for (const auto &[direction, mode] : {std::pair{Direction::encrypt, mode_ecb},
-                                              std::pair{Direction::decrypt, mode_ecb},
-                                              std::pair{Direction::encrypt, mode_cbc},
-                                              std::pair{Direction::decrypt, mode_cbc}}) {
+        for (const auto &[direction, mode] :
+             {std::pair{Direction::encrypt, mode_ecb}, std::pair{Direction::decrypt, mode_ecb},
+              std::pair{Direction::encrypt, mode_cbc}, std::pair{Direction::decrypt, mode_cbc}}) {
             const Bytes data = direction == Direction::encrypt
                                    ? plain
                                    : encrypt_bytes(plain, distinct_key, iv, mode);
             std::size_t heard = 0;
-            const ProgressHook hook{[](void *c, std::size_t n) { *static_cast<std::size_t *>(c) += n; },
-                                    &heard};
+            const ProgressHook hook{
+                [](void *c, std::size_t n) { *static_cast<std::size_t *>(c) += n; }, &heard};
             std::FILE *in = file_with(data);
             std::FILE *out = std::tmpfile();
             Bytes buffer(1024);
@@ -398,6 +403,33 @@ TEST(Progress, LineText) {
     };
     for (const Case &c : cases)
         EXPECT_EQ(format_progress(c.done, c.total, c.seconds), c.line);
+
+    // Narrow terminals: fields are left out, widest-last, until the line
+    // leaves the last column free.
+    const struct {
+        unsigned long long done, total;
+        std::size_t columns;
+        const char *line;
+    } fits[] = {
+        {12'600'000, 100'700'000, 0, "velkfile: 12.6 MB of 100.7 MB, 12%, 25.2 MB/s, 0:03 left"},
+        {12'600'000, 100'700'000, 80, "velkfile: 12.6 MB of 100.7 MB, 12%, 25.2 MB/s, 0:03 left"},
+        {12'600'000, 100'700'000, 57, "velkfile: 12.6 MB of 100.7 MB, 12%, 25.2 MB/s, 0:03 left"},
+        {12'600'000, 100'700'000, 56, "velkfile: 12.6 MB of 100.7 MB, 12%, 25.2 MB/s"},
+        {12'600'000, 100'700'000, 40, "velkfile: 12.6 MB of 100.7 MB, 12%"},
+        {12'600'000, 100'700'000, 30, "12.6 MB of 100.7 MB, 12%"},
+        {12'600'000, 100'700'000, 10, "12%"},
+        {12'600'000, 100'700'000, 3, "12"},
+        {12'600'000, 0, 20, "velkfile: 12.6 MB"},
+        {12'600'000, 0, 5, "12.6"},
+        {12'600'000, 0, 1, ""},
+    };
+    for (const auto &f : fits) {
+        const std::string line = fit_progress(f.done, f.total, 0.5, f.columns);
+        EXPECT_EQ(line, f.line) << f.columns;
+        if (f.columns != 0) {
+            EXPECT_LT(line.size(), f.columns);
+        }
+    }
 }
 
 // What the command-line tests cannot see: the decoded bytes and that a
@@ -499,9 +531,30 @@ TEST(ThreadedStream, WorkersFollowTheAffinityMaskAndTheLimit) {
         EXPECT_EQ(parse_thread_limit(l.text), l.limit) << '"' << l.text << '"';
     EXPECT_EQ(parse_thread_limit(nullptr), 0u);
 
+    // A cgroup's CPU quota in whole CPUs, rounded up.
+    const struct {
+        const char *text;
+        unsigned cpus;
+    } quotas[] = {
+        {"max 100000\n", 0},    {"200000 100000\n", 2},
+        {"150000 100000", 2},   {"50000 100000\n", 1},
+        {"1 100000", 1},        {"6400000 1000", max_workers},
+        {"0 100000", 0},        {"-1 100000", 0},
+        {"100000", 0},          {"", 0},
+        {"200000 100000 x", 0},
+    };
+    for (const auto &q : quotas)
+        EXPECT_EQ(parse_cpu_max(q.text), q.cpus) << q.text;
+    EXPECT_EQ(parse_cpu_max(nullptr), 0u);
+    EXPECT_EQ(cpus_of_quota(-1, 100000), 0u); // cgroup v1's "no quota"
+    EXPECT_EQ(cpus_of_quota(250000, 100000), 3u);
+
     cpu_set_t mask;
     ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);
-    const auto cpus = static_cast<unsigned>(CPU_COUNT(&mask));
+    // The machine's own cgroup quota, if any, lowers every expectation.
+    const unsigned quota = cgroup_cpu_limit();
+    const auto cpus =
+        std::min(static_cast<unsigned>(CPU_COUNT(&mask)), quota != 0 ? quota : max_workers);
     const char *saved = std::getenv("VELKFILE_THREADS");
     const std::string saved_text = saved != nullptr ? saved : "";
     unsetenv("VELKFILE_THREADS");

@@ -1,5 +1,6 @@
-// The program's three-key EDE block functions: libcrypto as an oracle, the
-// reductions to single DES, inversion and in-place use, and the key classes.
+// The program's three-key EDE key set-up and the one-block forms the tests
+// use (tests/support): libcrypto as an oracle, the reductions to single
+// DES, inversion and in-place use, and the key classes.
 #include "file_test_support.hpp"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include "output_file.hpp"
+#include "pipeline.hpp"
 #include "progress.hpp"
 #include "three_key_ede.hpp"
-#include "pipeline.hpp"
 #include "wipe.hpp"
 
 namespace velkfile {
@@ -19,54 +19,33 @@ namespace velkfile {
 namespace {
 
 // The key schedules and the chaining value of one file operation, wiped
-// however the operation ends: on return, and by the signal cleanup.
+// when the operation ends.
 struct Cipher {
     des_subkeys ks1, ks2, ks3;
     unsigned char chain[8];
-    int mode;
 
-    Cipher(const unsigned char key[24], const unsigned char vector[8], int m) : mode(m) {
-        register_secret(this, sizeof *this);
+    Cipher(const unsigned char key[24], const unsigned char vector[8]) {
         // Weak and semi-weak keys are used like any other: the class is not looked at.
         des_3EDEinit_3keys(key, 24, ks1, ks2, ks3);
         std::memcpy(chain, vector, 8);
     }
     ~Cipher() {
-        forget_secret(this);
         velk::secure_wipe(ks1, sizeof ks1);
         velk::secure_wipe(ks2, sizeof ks2);
         velk::secure_wipe(ks3, sizeof ks3);
         velk::secure_wipe(chain, sizeof chain);
     }
-    // Registered by address: it must not be copied or moved.
     Cipher(const Cipher &) = delete;
     Cipher &operator=(const Cipher &) = delete;
-    const velk::Ede3BulkKey *key = nullptr; // the file's, set by the stream
 };
-
-Cipher make_cipher(const unsigned char key[24], const unsigned char vector[8], int mode) {
-    return Cipher(key, vector, mode);
-}
-
-void run(Direction direction, Cipher &c, unsigned char *buf, std::size_t length) {
-    process_blocks(direction, c.mode, buf, length, *c.key, c.chain);
-}
-
-bool write_all(std::FILE *out, const unsigned char *buf, std::size_t length) {
-    if (std::fwrite(buf, 1, length, out) != length)
-        return false;
-    wrote_output(out, length);
-    return true;
-}
 
 StreamResult failure(StreamResult::Status status, int detail = 0) {
     return StreamResult{status, detail};
 }
 
-// errno still holds the cause: the streams clear it before reading.
-StreamResult read_failure() {
+StreamResult failure_with_errno(StreamResult::Status status) {
     const int err = errno;
-    return failure(StreamResult::read_failed, err != 0 ? err : EIO);
+    return failure(status, err != 0 ? err : EIO);
 }
 
 } // namespace
@@ -105,122 +84,63 @@ void process_blocks(Direction direction, int mode, unsigned char *buf, std::size
     }
 }
 
-StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
-                            std::size_t capacity, const unsigned char key[24],
-                            const unsigned char vector[8], int mode,
-                            const ProgressHook *progress) {
+StreamResult read_failure() {
+    return failure_with_errno(StreamResult::read_failed);
+}
+
+StreamResult write_failure() {
+    return failure_with_errno(StreamResult::write_failed);
+}
+
+StreamResult check_count_byte(int count, bool after_a_block) {
+    if (count < 1 || count > 8)
+        return failure(StreamResult::bad_count, count);
+    if (!after_a_block && count != 8)
+        return failure(StreamResult::lone_count, count);
+    return {};
+}
+
+namespace {
+
+StreamResult stream(Direction direction, std::FILE *in, std::FILE *out, unsigned char *buffer,
+                    std::size_t capacity, const unsigned char key[24],
+                    const unsigned char vector[8], int mode, const ProgressHook *progress) {
     if (!usable_capacity(capacity))
         return failure(StreamResult::bad_capacity);
-    Cipher cipher = make_cipher(key, vector, mode);
+    Cipher cipher(key, vector);
     // The key in the block paths' forms, once for the whole file.
-    velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
-    const SecretHeld key_held(&bulk_key, sizeof bulk_key);
-    cipher.key = &bulk_key;
-    if (StreamResult r;
-        threaded_stream(Direction::encrypt, mode, in, out, bulk_key, cipher.chain, progress, r))
-        return r;
-    // Plaintext bytes in the last block; stays 8 when the length is a
-    // multiple of 8, the empty plaintext included.
-    int count = 8;
-    for (;;) {
-        const std::size_t got = read_full(in, buffer, capacity);
-        if (std::ferror(in))
-            return read_failure();
-        if (got == 0)
-            break;
-        std::size_t length = got;
-        if (const std::size_t rest = got % 8; rest != 0) {
-            // Only the end of the input is short. Zero fill, so equal
-            // plaintexts always give equal files.
-            std::memset(buffer + got, 0, 8 - rest);
-            length += 8 - rest;
-            count = static_cast<int>(rest);
-        }
-        run(Direction::encrypt, cipher, buffer, length);
-        if (!write_all(out, buffer, length))
-            return failure(StreamResult::write_failed);
-        if (progress != nullptr)
-            progress->written(progress->context, length);
-        if (got < capacity)
-            break;
-    }
-    if (std::fputc(count, out) == EOF || std::fflush(out) != 0)
-        return failure(StreamResult::write_failed);
-    return {};
+    const velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
+    return stream_blocks(direction, mode, in, out, bulk_key, cipher.chain, buffer, capacity,
+                         progress);
+}
+
+} // namespace
+
+StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
+                            std::size_t capacity, const unsigned char key[24],
+                            const unsigned char vector[8], int mode, const ProgressHook *progress) {
+    return stream(Direction::encrypt, in, out, buffer, capacity, key, vector, mode, progress);
 }
 
 StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
-                            const unsigned char vector[8], int mode,
-                            const ProgressHook *progress) {
-    if (!usable_capacity(capacity))
-        return failure(StreamResult::bad_capacity);
-    Cipher cipher = make_cipher(key, vector, mode);
-    // The key in the block paths' forms, once for the whole file.
-    velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
-    const SecretHeld key_held(&bulk_key, sizeof bulk_key);
-    cipher.key = &bulk_key;
-    if (StreamResult r;
-        threaded_stream(Direction::decrypt, mode, in, out, bulk_key, cipher.chain, progress, r))
-        return r;
-    // Bytes at the start of the buffer kept back from the previous read.
-    std::size_t held = 0;
-    for (;;) {
-        const std::size_t n = held + read_full(in, buffer + held, capacity - held);
-        if (std::ferror(in))
-            return read_failure();
-        if (n == capacity) {
-            // The input may end right after this read. The buffer starts on a
-            // block boundary and holds whole blocks, so if it ends here the
-            // size is not 8*N + 1 anyway; if a lone count byte follows, the
-            // last block is the final one and must be cut to its count. Keep
-            // that block back until the next read tells.
-            const std::size_t ready = capacity - 8;
-            run(Direction::decrypt, cipher, buffer, ready);
-            if (!write_all(out, buffer, ready))
-                return failure(StreamResult::write_failed);
-            if (progress != nullptr)
-                progress->written(progress->context, ready);
-            std::memmove(buffer, buffer + ready, 8);
-            held = 8;
-            continue;
-        }
-        // The end of the input: n bytes remain, the last of them the count byte.
-        if (n == 0)
-            break; // an empty input decrypts to nothing
-        if (n % 8 != 1)
-            return failure(StreamResult::bad_size);
-        const int count = buffer[n - 1];
-        if (count < 1 || count > 8)
-            return failure(StreamResult::bad_count, count);
-        const std::size_t body = n - 1;
-        run(Direction::decrypt, cipher, buffer, body);
-        // The count byte alone (an empty plaintext) has no block to cut.
-        const std::size_t keep = body == 0 ? 0 : body - 8 + static_cast<std::size_t>(count);
-        if (!write_all(out, buffer, keep))
-            return failure(StreamResult::write_failed);
-        if (progress != nullptr)
-            progress->written(progress->context, keep);
-        break;
-    }
-    if (std::fflush(out) != 0)
-        return failure(StreamResult::write_failed);
-    return {};
+                            const unsigned char vector[8], int mode, const ProgressHook *progress) {
+    return stream(Direction::decrypt, in, out, buffer, capacity, key, vector, mode, progress);
 }
 
-StreamResult check_encrypted_input(std::FILE *in, long long size) {
+StreamResult check_encrypted_input(std::FILE *in, off_t size) {
     if (size == 0)
         return {};
     if (size % 8 != 1)
         return failure(StreamResult::bad_size);
     errno = 0;
-    if (fseeko(in, static_cast<off_t>(size - 1), SEEK_SET) != 0)
+    if (fseeko(in, size - 1, SEEK_SET) != 0)
         return read_failure();
     const int count = std::fgetc(in);
     if (count == EOF) // the file shrank, or the read failed
         return std::ferror(in) ? read_failure() : failure(StreamResult::bad_size);
-    if (count < 1 || count > 8)
-        return failure(StreamResult::bad_count, count);
+    if (const StreamResult r = check_count_byte(count, size > 1); r.status != StreamResult::ok)
+        return r;
     if (fseeko(in, 0, SEEK_SET) != 0)
         return read_failure();
     return {};
@@ -238,19 +158,35 @@ using velkfile::StreamResult;
 // a terminal.
 bool same_file(std::FILE *in, const char *outfile) {
     struct stat in_st, out_st;
-    if (fstat(fileno(in), &in_st) != 0 || !S_ISREG(in_st.st_mode) ||
-        stat(outfile, &out_st) != 0)
+    if (fstat(fileno(in), &in_st) != 0 || !S_ISREG(in_st.st_mode) || stat(outfile, &out_st) != 0)
         return false;
     return in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino;
 }
 
+// Where the program's own lines ("Error in write !" and the like) go:
+// standard output, as they always have, unless the output is standard
+// output itself, where they would enter the data.
+std::FILE *message_stream = stdout;
+
+void message(const char *line) {
+    std::fputs(line, message_stream);
+    std::fputc('\n', message_stream);
+}
+
+// The failed write's line, then its cause on standard error, naming the
+// output: "out: No space left on device".
+void write_error(const char *outfile, int err) {
+    message("Error in write !");
+    std::fprintf(stderr, "%s: %s\n", outfile, std::strerror(err != 0 ? err : EIO));
+}
+
 // Prints what went wrong; returns the program status for it.
-int report(const StreamResult &r, const char *infile) {
+int report(const StreamResult &r, const char *infile, const char *outfile) {
     switch (r.status) {
     case StreamResult::ok:
         return 0;
     case StreamResult::write_failed:
-        std::puts("Error in write !");
+        write_error(outfile, r.detail);
         break;
     case StreamResult::read_failed:
         std::fprintf(stderr, "%s: read error: %s\n", infile, std::strerror(r.detail));
@@ -265,6 +201,12 @@ int report(const StreamResult &r, const char *infile) {
                      "%s: not a velkfile encrypted file: its count byte is %d, not 1 to 8\n",
                      infile, r.detail);
         break;
+    case StreamResult::lone_count:
+        std::fprintf(stderr,
+                     "%s: not a velkfile encrypted file: it holds no block, so its count byte "
+                     "must be 8, not %d\n",
+                     infile, r.detail);
+        break;
     case StreamResult::bad_capacity: // the program's own buffer size: a build fault
         std::fprintf(stderr, "%s: internal error: unusable stream buffer size\n", infile);
         break;
@@ -277,7 +219,6 @@ int report(const StreamResult &r, const char *infile) {
 void release(std::FILE *in, unsigned char *buffer) {
     std::fclose(in);
     if (buffer != nullptr) {
-        velkfile::forget_secret(buffer);
         velk::secure_wipe(buffer, velkfile::chunk_bytes);
         std::free(buffer);
     }
@@ -288,6 +229,7 @@ void release(std::FILE *in, unsigned char *buffer) {
 // the output, so a failure up to that point leaves the output path untouched.
 int process_file(velkfile::Direction direction, const char *infile, const char *outfile,
                  const unsigned char key[24], const unsigned char vector[8], int mode) {
+    message_stream = velkfile::names_standard_output(outfile) ? stderr : stdout;
     std::FILE *in = std::fopen(infile, "rb");
     if (in == nullptr) {
         std::perror(infile);
@@ -318,16 +260,15 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
         if (const StreamResult r = velkfile::check_encrypted_input(in, st.st_size);
             r.status != StreamResult::ok) {
             release(in, nullptr);
-            return report(r, infile);
+            return report(r, infile, outfile);
         }
     }
     auto *buffer = static_cast<unsigned char *>(std::malloc(velkfile::chunk_bytes));
     if (buffer == nullptr) {
-        std::puts("Error: Cannot alloc memory !");
+        message("Error: Cannot alloc memory !");
         release(in, nullptr);
         return 1;
     }
-    velkfile::register_secret(buffer, velkfile::chunk_bytes);
     velkfile::OutputFile out;
     if (!velkfile::open_output(outfile, out)) {
         std::perror(outfile);
@@ -335,9 +276,8 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
         return 1;
     }
 
-    const unsigned long long size =
-        known && S_ISREG(st.st_mode) ? static_cast<unsigned long long>(st.st_size) : 0;
-    velkfile::Progress progress(size, isatty(STDERR_FILENO) == 1);
+    const off_t size = known && S_ISREG(st.st_mode) ? st.st_size : 0;
+    velkfile::Progress progress(static_cast<unsigned long long>(size), isatty(STDERR_FILENO) == 1);
     const StreamResult r =
         direction == velkfile::Direction::encrypt
             ? velkfile::encrypt_stream(in, out.stream, buffer, velkfile::chunk_bytes, key, vector,
@@ -345,9 +285,9 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
             : velkfile::decrypt_stream(in, out.stream, buffer, velkfile::chunk_bytes, key, vector,
                                        mode, progress.hook());
     progress.finish();
-    int status = report(r, infile);
+    int status = report(r, infile, outfile);
     if (r.status == StreamResult::read_failed || r.status == StreamResult::bad_size ||
-        r.status == StreamResult::bad_count) {
+        r.status == StreamResult::bad_count || r.status == StreamResult::lone_count) {
         // Blocks written in place are left rather than removed: the output
         // may be a device or a file the user wants to inspect. A replaced
         // output never saw them.
@@ -358,7 +298,7 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
         velkfile::abandon_output(out);
     } else if (!velkfile::commit_output(out)) {
         // Buffered bytes, the flush to disk or the rename may fail only here.
-        std::puts("Error in write !");
+        write_error(outfile, errno);
         status = 1;
     }
     release(in, buffer);

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include <sys/types.h>
+
 #include "ede3_bulk.hpp"
 #include "velkcore.h"
 
@@ -48,9 +50,10 @@ struct StreamResult {
     enum Status {
         ok,
         read_failed,  // detail: errno of the failed read
-        write_failed, // a write, the count byte or the flush failed
+        write_failed, // detail: errno of the failed write, count byte or flush
         bad_size,     // the input's size is not 8*N + 1
         bad_count,    // detail: the count byte, not in 1..8
+        lone_count,   // detail: the count byte of a file of one byte, not 8
         bad_capacity, // the buffer breaks usable_capacity: nothing read or written
     } status = ok;
     int detail = 0;
@@ -94,10 +97,20 @@ StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
                             const unsigned char vector[8], int mode,
                             const ProgressHook *progress = nullptr);
 
+// The failures of the framing, with errno of the read or write just failed
+// as the detail (EIO when the call left none).
+StreamResult read_failure();
+StreamResult write_failure();
+
+// Checks the count byte of an input's last block; `after_a_block` is false
+// for a file that is the count byte alone, which holds no byte to count, so
+// only 8 (an empty plaintext) is valid there.
+StreamResult check_count_byte(int count, bool after_a_block);
+
 // For an input whose size is known: checks that `size` is 8*N + 1 (or 0) and
 // that the last byte is a count byte in 1..8, then seeks `in` back to its
 // start. Lets the caller refuse a malformed file before creating its output.
-StreamResult check_encrypted_input(std::FILE *in, long long size);
+StreamResult check_encrypted_input(std::FILE *in, off_t size);
 
 } // namespace velkfile
 

@@ -2,13 +2,23 @@
 // fails or is stopped by a signal.
 //
 // A regular file (existing or not) is written to a temporary file beside it,
-// ".NAME.velkfile-XXXXXX", readable only by its owner while it is written,
-// and renamed over NAME once it is complete and on disk; until then NAME
-// keeps its old bytes, or stays absent. Outputs that a rename cannot replace
-// are written in place: devices, pipes, anything under /dev or /proc (such as
-// /dev/stdout), and a regular file with more than one hard link, which a
-// rename would cut off from its other names. A symbolic link to a regular
-// file has the file it points to replaced and stays a link.
+// ".NAME.velkfile-XXXXXX" (NAME cut short where the whole would be too long
+// a name), readable only by its owner while it is written, and renamed over
+// NAME once it is complete and on disk; until then NAME keeps its old
+// bytes, or stays absent. A symbolic link to a regular file has the file it
+// points to replaced and stays a link. Written in place instead, because a
+// rename would change more than the bytes:
+//   - a name for one of the program's own descriptors (/dev/stdout,
+//     /dev/fd/N, /proc/self/fd/N): written through that descriptor, never
+//     reopened, so append mode and the offset the shell set up are kept;
+//   - devices, pipes, sockets, anything else reached through /proc;
+//   - a file with more than one hard link (the others would keep the old
+//     bytes);
+//   - a file whose owner and group the replacement could not keep (another
+//     user's group-writable file), or which a sticky directory would not let
+//     us rename over;
+//   - a file in a directory where no temporary can be made.
+// Each way is decided before any data is read.
 #pragma once
 
 #include <cstddef>
@@ -21,25 +31,30 @@ namespace velkfile {
 
 struct OutputFile {
     std::FILE *stream = nullptr;
-    bool replaced = false; // written to `temp`, renamed over `target` at the end
-    std::string target;    // the file the rename replaces (symbolic links resolved)
+    bool replaced = false;           // written to `temp`, renamed over `target` at the end
+    bool through_descriptor = false; // written through a duplicate of our own descriptor
+    std::string target;              // the file the rename replaces (symbolic links resolved)
     std::string temp;
-    mode_t mode = 0;       // permission bits the replaced or new file gets
+    mode_t mode = 0; // permission bits the replaced or new file gets
     uid_t owner = 0;
     gid_t group = 0;
-    bool keep_owner = false; // the old file's owner and group differ from ours
+    bool keep_owner = false; // the old file's owner or group differ from ours
 };
 
 // Opens `outfile` for writing as described above, unbuffered (the caller
 // writes whole buffers, and no copy of the data is left in a stdio buffer).
-// A temporary file that cannot be made beside the output (a directory the
-// user may not write to, a name too long) leaves the output written in place
-// as before. Returns false, with errno set, when the output cannot be opened.
+// Returns false, with errno set, when the output cannot be opened.
 bool open_output(const char *outfile, OutputFile &out);
 
-// Finishes a replaced output: permission bits, fsync, close, rename, then the
-// directory is synced. Closes an in-place output. Returns false when any step
-// fails; a replaced output is then left as it was and the temporary removed.
+// Whether `outfile` is the program's standard output (/dev/stdout, or the
+// very file standard output is open on): the program's own messages then
+// go to standard error, so that they never enter the data.
+bool names_standard_output(const char *outfile);
+
+// Finishes a replaced output: permission bits (best effort), fsync, close,
+// rename, then the directory is synced. Closes an in-place output. Returns
+// false with errno set to the cause when a step fails; a replaced output is
+// then left as it was and the temporary removed.
 bool commit_output(OutputFile &out);
 
 // Closes the output after a failure and removes its temporary file, if any.
@@ -52,29 +67,17 @@ void abandon_output(OutputFile &out);
 // for its write-back). Called from the one thread that writes.
 void wrote_output(std::FILE *out, std::size_t n);
 
-// SIGINT, SIGTERM, SIGHUP and SIGPIPE end the program as before (by the same
-// signal, so a shell sees status 128 + its number), but first remove the
-// temporary file of the output being written and clear the registered
-// secrets. Signals that were ignored when the program started stay ignored.
+// Sets the process up so that a stopped run leaves nothing behind: no core
+// file (the core-file size limit becomes 0), SIGXFSZ ignored (a write past
+// the file-size limit then fails with EFBIG), and every signal whose default
+// action ends the process (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT,
+// SIGALRM, SIGUSR1, SIGUSR2 and the rest) first removes the temporary file
+// of the output being written and erases a progress line, then ends the
+// program by the same signal, so a shell sees status 128 + its number.
+// Signals that were ignored when the program started stay ignored.
 void install_signal_cleanup();
 
-// Memory that the signal cleanup clears (up to four regions at a time; the
-// program holds four: key and vector, buffer, schedules, the many-block
-// key). A region must be forgotten before it is released. Called from one
-// thread only.
-void register_secret(void *p, std::size_t size);
-void forget_secret(const void *p);
-
-// A region registered for as long as this lives.
-class SecretHeld {
-  public:
-    SecretHeld(void *p, std::size_t size) : p_(p) { register_secret(p, size); }
-    ~SecretHeld() { forget_secret(p_); }
-    SecretHeld(const SecretHeld &) = delete;
-    SecretHeld &operator=(const SecretHeld &) = delete;
-
-  private:
-    const void *p_;
-};
+// Tells the signal cleanup whether a progress line is on standard error.
+void show_progress_line(bool shown);
 
 } // namespace velkfile

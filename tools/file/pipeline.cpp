@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <pthread.h>
 #include <sched.h>
@@ -36,6 +38,91 @@ unsigned parse_thread_limit(const char *text) {
     return static_cast<unsigned>(value);
 }
 
+unsigned cpus_of_quota(long long quota, long long period) {
+    if (quota <= 0 || period <= 0)
+        return 0;
+    const long long cpus = (quota + period - 1) / period;
+    return cpus > static_cast<long long>(max_workers) ? max_workers : static_cast<unsigned>(cpus);
+}
+
+unsigned parse_cpu_max(const char *text) {
+    long long quota = 0, period = 0;
+    char end = 0;
+    if (text == nullptr || std::sscanf(text, "%lld %lld%c", &quota, &period, &end) < 2 ||
+        (end != 0 && end != '\n'))
+        return 0; // "max PERIOD": no quota; anything else: none that we can read
+    return cpus_of_quota(quota, period);
+}
+
+namespace {
+
+// The first line of a small kernel file, or "" when it cannot be read.
+std::string first_line(const std::string &path) {
+    std::FILE *f = std::fopen(path.c_str(), "r");
+    if (f == nullptr)
+        return "";
+    char line[256];
+    const bool got = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    return got ? line : "";
+}
+
+unsigned tighter(unsigned a, unsigned b) {
+    return a == 0 ? b : b == 0 ? a : (a < b ? a : b);
+}
+
+// The CPUs the quota of the cgroup `path` and of each cgroup above it
+// allows, the tightest of them; `quota_of` reads one directory's quota.
+template <typename QuotaOf> unsigned quota_along(std::string path, QuotaOf quota_of) {
+    unsigned cpus = 0;
+    for (;;) {
+        cpus = tighter(cpus, quota_of(path));
+        if (path.empty() || path == "/")
+            return cpus;
+        const std::size_t slash = path.rfind('/');
+        path = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+    }
+}
+
+} // namespace
+
+unsigned cgroup_cpu_limit() {
+    std::FILE *f = std::fopen("/proc/self/cgroup", "r");
+    if (f == nullptr)
+        return 0;
+    unsigned cpus = 0;
+    char line[1024];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        std::string text = line;
+        if (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        const std::size_t a = text.find(':'), b = text.find(':', a + 1);
+        if (a == std::string::npos || b == std::string::npos)
+            continue;
+        const std::string controllers = text.substr(a + 1, b - a - 1), path = text.substr(b + 1);
+        if (controllers.empty()) {
+            for (const char *root : {"/sys/fs/cgroup", "/sys/fs/cgroup/unified"})
+                cpus = tighter(cpus, quota_along(path, [root](const std::string &p) {
+                                   return parse_cpu_max(
+                                       first_line(root + (p == "/" ? "" : p) + "/cpu.max").c_str());
+                               }));
+        } else if (("," + controllers + ",").find(",cpu,") != std::string::npos) {
+            for (const char *root : {"/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpu,cpuacct"})
+                cpus = tighter(cpus, quota_along(path, [root](const std::string &p) {
+                                   const std::string dir = root + (p == "/" ? "" : p);
+                                   const std::string q = first_line(dir + "/cpu.cfs_quota_us");
+                                   const std::string t = first_line(dir + "/cpu.cfs_period_us");
+                                   return q.empty() || t.empty()
+                                              ? 0u
+                                              : cpus_of_quota(std::atoll(q.c_str()),
+                                                              std::atoll(t.c_str()));
+                               }));
+        }
+    }
+    std::fclose(f);
+    return cpus;
+}
+
 unsigned available_workers() {
     long cpus = 0;
     cpu_set_t set;
@@ -43,9 +130,13 @@ unsigned available_workers() {
         cpus = CPU_COUNT(&set);
     else // more CPUs than a cpu_set_t holds: the online count will do
         cpus = sysconf(_SC_NPROCESSORS_ONLN);
-    unsigned workers = cpus < 1             ? 1u
-                       : cpus > long{max_workers} ? max_workers
-                                            : static_cast<unsigned>(cpus);
+    unsigned workers = cpus < 1                                ? 1u
+                       : cpus > static_cast<long>(max_workers) ? max_workers
+                                                               : static_cast<unsigned>(cpus);
+    // A container limited by CPU time rather than by CPUs sees every CPU in
+    // its mask; more workers than its quota only wait for their turn.
+    if (const unsigned quota = cgroup_cpu_limit(); quota != 0 && quota < workers)
+        workers = quota;
     if (const unsigned limit = parse_thread_limit(std::getenv("VELKFILE_THREADS"));
         limit != 0 && limit < workers)
         workers = limit;
@@ -87,8 +178,13 @@ struct Pipeline {
     pthread_t threads[max_workers];
     unsigned started = 0;
 
+    // CBC encryption: the chain carried from slot to slot. That mode has no
+    // workers, so only the reader reads and advances it.
+    unsigned char encrypt_chain[8] = {};
+
     void process(Slot &s) {
-        process_blocks(direction, mode, s.data, s.length, *key, s.chain);
+        const bool chained = direction == Direction::encrypt && mode == mode_cbc;
+        process_blocks(direction, mode, s.data, s.length, *key, chained ? encrypt_chain : s.chain);
     }
 };
 
@@ -134,11 +230,6 @@ void stop_workers(Pipeline &p) {
     for (unsigned i = 0; i < p.started; ++i)
         pthread_join(p.threads[i], nullptr);
     p.started = 0;
-}
-
-StreamResult read_failure() {
-    const int err = errno;
-    return StreamResult{StreamResult::read_failed, err != 0 ? err : EIO};
 }
 
 // What the reader knows between slots.
@@ -204,11 +295,12 @@ bool read_cipher_slot(std::FILE *in, Slot &s, std::size_t capacity, ReaderState 
             return false;
         }
         const int count = s.data[n - 1];
-        if (count < 1 || count > 8) {
-            r.end = StreamResult{StreamResult::bad_count, count};
+        body = n - 1;
+        if (const StreamResult c = check_count_byte(count, body != 0);
+            c.status != StreamResult::ok) {
+            r.end = c;
             return false;
         }
-        body = n - 1;
         if (body == 0) // the count byte alone: an empty plaintext
             return false;
         s.keep = body - 8 + static_cast<std::size_t>(count);
@@ -246,7 +338,7 @@ StreamResult run_pipeline(Pipeline &p, std::FILE *in, std::FILE *out, unsigned w
 
         if (head_done) {
             if (!write_slot(out, *head, progress))
-                return StreamResult{StreamResult::write_failed, 0};
+                return write_failure();
             head->done = false; // no worker touches a slot between its job's turns
             ++written;
             continue;
@@ -275,74 +367,97 @@ StreamResult run_pipeline(Pipeline &p, std::FILE *in, std::FILE *out, unsigned w
     }
 }
 
-} // namespace
-
-bool threaded_stream(Direction direction, int mode, std::FILE *in, std::FILE *out,
-                     const velk::Ede3BulkKey &key,
-                     const unsigned char chain[8], const ProgressHook *progress,
-                     StreamResult &result) {
+// How many workers the stream gets, and its ring: none (0) when the mode
+// chains from block to block, the plan names fewer than two, or the input
+// is a regular file that fits in one slot.
+unsigned planned_workers(Direction direction, int mode, std::FILE *in, std::size_t &slot_count,
+                         std::size_t &slot_bytes) {
     if (direction == Direction::encrypt && mode == mode_cbc)
-        return false;
+        return 0;
     unsigned workers = thread_plan.workers != 0 ? thread_plan.workers : available_workers();
     if (workers > max_workers)
         workers = max_workers;
     if (workers < 2)
-        return false;
-    const std::size_t slot_count = slots_per_worker * workers;
-    std::size_t slot_bytes =
-        thread_plan.slot_bytes != 0 ? thread_plan.slot_bytes : default_slot_bytes;
+        return 0;
+    slot_count = slots_per_worker * workers;
+    slot_bytes = thread_plan.slot_bytes != 0 ? thread_plan.slot_bytes : default_slot_bytes;
     if (slot_bytes * slot_count > max_ring_bytes)
         slot_bytes = max_ring_bytes / slot_count / 8 * 8;
 
-    // A regular file that fits in one slot gains nothing from threads.
     struct stat st;
     const int fd = fileno(in);
     if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         const off_t at = ftello(in);
         if (at >= 0 && st.st_size - at <= static_cast<off_t>(slot_bytes))
-            return false;
+            return 0;
     }
+    return workers;
+}
 
+} // namespace
+
+StreamResult stream_blocks(Direction direction, int mode, std::FILE *in, std::FILE *out,
+                           const velk::Ede3BulkKey &key, const unsigned char chain[8],
+                           unsigned char *buffer, std::size_t capacity,
+                           const ProgressHook *progress) {
     Pipeline p;
     p.direction = direction;
     p.mode = mode;
     p.key = &key;
-    p.slot_count = slot_count;
-    p.slot_bytes = slot_bytes;
-    p.ring = static_cast<unsigned char *>(std::malloc(slot_count * slot_bytes));
-    p.slots = static_cast<Slot *>(std::calloc(slot_count, sizeof(Slot)));
-    if (p.ring == nullptr || p.slots == nullptr) {
-        // Short of memory for the ring: the caller's one buffer still works.
-        std::free(p.ring);
-        std::free(p.slots);
-        return false;
+    const unsigned workers = planned_workers(direction, mode, in, p.slot_count, p.slot_bytes);
+    if (workers != 0) {
+        p.ring = static_cast<unsigned char *>(std::malloc(p.slot_count * p.slot_bytes));
+        p.slots = static_cast<Slot *>(std::calloc(p.slot_count, sizeof(Slot)));
+        if (p.ring == nullptr || p.slots == nullptr) {
+            // Short of memory for the ring: the caller's one buffer still works.
+            std::free(p.ring);
+            std::free(p.slots);
+            p.ring = nullptr;
+            p.slots = nullptr;
+        }
     }
-    for (std::size_t i = 0; i < slot_count; ++i)
-        p.slots[i].data = p.ring + i * slot_bytes;
+    Slot one{};
+    const bool own_ring = p.ring != nullptr;
+    if (own_ring) {
+        for (std::size_t i = 0; i < p.slot_count; ++i)
+            p.slots[i].data = p.ring + i * p.slot_bytes;
+    } else {
+        // No workers: the caller's buffer is the one slot, processed by the
+        // reader itself between its read and its write.
+        one.data = buffer;
+        p.slots = &one;
+        p.slot_count = 1;
+        p.slot_bytes = capacity;
+    }
 
     ReaderState r;
     std::memcpy(r.chain, chain, 8);
+    std::memcpy(p.encrypt_chain, chain, 8);
     std::uint64_t reads = 0;
-    result = run_pipeline(p, in, out, workers, r, reads, progress);
+    StreamResult result = run_pipeline(p, in, out, own_ring ? workers : 0, r, reads, progress);
     stop_workers(p);
     if (result.status == StreamResult::ok) {
         if (direction == Direction::encrypt && std::fputc(r.count, out) == EOF)
-            result = StreamResult{StreamResult::write_failed, 0};
+            result = write_failure();
         else if (std::fflush(out) != 0)
-            result = StreamResult{StreamResult::write_failed, 0};
+            result = write_failure();
     }
 
-    // Only the slots that were read into hold anything to clear.
-    const std::uint64_t used = reads < slot_count ? reads : slot_count;
-    velk::secure_wipe(p.ring, static_cast<std::size_t>(used) * slot_bytes);
-    velk::secure_wipe(p.slots, slot_count * sizeof(Slot));
     velk::secure_wipe(&r, sizeof r);
-    std::free(p.ring);
-    std::free(p.slots);
+    velk::secure_wipe(p.encrypt_chain, sizeof p.encrypt_chain);
+    velk::secure_wipe(p.slots, p.slot_count * sizeof(Slot));
+    if (own_ring) {
+        // Only the slots that were read into hold anything to clear; the
+        // caller's buffer is the caller's to wipe.
+        const std::uint64_t used = reads < p.slot_count ? reads : p.slot_count;
+        velk::secure_wipe(p.ring, static_cast<std::size_t>(used) * p.slot_bytes);
+        std::free(p.ring);
+        std::free(p.slots);
+    }
     pthread_mutex_destroy(&p.lock);
     pthread_cond_destroy(&p.work);
     pthread_cond_destroy(&p.done);
-    return true;
+    return result;
 }
 
 } // namespace velkfile

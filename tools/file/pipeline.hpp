@@ -1,14 +1,15 @@
-// Streaming on several cores: the calling thread reads consecutive slots of
-// the input and writes them back out in order, while worker threads encrypt
-// or decrypt the slots in between. Only the modes whose blocks do not depend
-// on one another take this way: ECB both ways and CBC decryption, where the
-// chain input of each slot is the cipher block before it, known when it is
-// read. CBC encryption stays on the calling thread.
+// Streaming, on one core or several: the calling thread reads consecutive
+// slots of the input and writes them back out in order, while worker
+// threads (when there are any) encrypt or decrypt the slots in between. Only the modes whose blocks
+// do not depend on one another take this way: ECB both ways and CBC decryption, where the chain
+// input of each slot is the cipher block before it, known when it is read. CBC encryption stays on
+// the calling thread.
 //
-// The output and the result are those of the one-thread streams with a
-// buffer of one slot: a malformed tail or a read error is reported after
-// every earlier slot has been written and nothing of the failed read; a
-// write error stops everything at once.
+// With no workers the ring is one slot, the caller's buffer. The output and
+// the result do not depend on the number of workers, only on the slot
+// size: a malformed tail or a read error is reported after every earlier
+// slot has been written and nothing of the failed read; a write error stops
+// everything at once.
 // Memory is a fixed ring of slots, a few per worker, whatever the input size.
 #pragma once
 
@@ -43,20 +44,36 @@ extern ThreadPlan thread_plan;
 // 0, which sets no limit.
 unsigned parse_thread_limit(const char *text);
 
-// The CPUs in the process's affinity mask, lowered to VELKFILE_THREADS when
-// that is a valid smaller number, and to max_workers. At least 1.
+// Whole CPUs that a CPU-time quota of `quota` in every `period` allows,
+// rounded up and capped at max_workers; 0 (no limit) unless both are
+// positive. parse_cpu_max reads cgroup v2's cpu.max line, "QUOTA PERIOD" or
+// "max PERIOD", the same way; any other text gives 0.
+unsigned cpus_of_quota(long long quota, long long period);
+unsigned parse_cpu_max(const char *text);
+
+// The CPU quota of the process's cgroup and of those above it, the
+// tightest, in whole CPUs (rounded up), or 0 when there is none: cpu.max
+// under cgroup v2, cpu.cfs_quota_us and cpu.cfs_period_us under v1.
+unsigned cgroup_cpu_limit();
+
+// The CPUs in the process's affinity mask, lowered to the CPU quota of its
+// cgroup (and of the cgroups above it), to VELKFILE_THREADS when that is a
+// valid smaller number, and to max_workers. At least 1.
 unsigned available_workers();
 
-// Runs the whole stream on worker threads when that pays: the plan names
-// two or more workers and the input is not a regular file that fits in one
-// slot. A pipe starts its workers only when its first slot is full. Returns
-// false, having touched neither stream, when the caller should stream on
-// its own thread; otherwise stores the outcome in `result`, with `out`
-// flushed on success as the one-thread streams do. `chain` is the vector,
-// read in CBC mode only. `progress`, when given, hears of every slot written.
-bool threaded_stream(Direction direction, int mode, std::FILE *in, std::FILE *out,
-                     const velk::Ede3BulkKey &key,
-                     const unsigned char chain[8], const ProgressHook *progress,
-                     StreamResult &result);
+// Streams `in` to `out` in the velkfile format: the one framing of the
+// format (reading, holding back the last block, the count byte, the checks
+// of the end) for every run. It runs on worker threads when that pays: the
+// plan names two or more workers, the mode does not chain (not CBC
+// encryption), the input is not a regular file that fits in one slot, and
+// the ring can be had. A pipe starts its workers only when its first slot is
+// full. Otherwise the reader processes each read itself, in `buffer` of
+// `capacity` bytes (a usable_capacity). `chain` is the vector, read in CBC
+// mode only. `out` is flushed on success; `progress`, when given, hears of
+// every buffer written. Only the stream's own ring is wiped here.
+StreamResult stream_blocks(Direction direction, int mode, std::FILE *in, std::FILE *out,
+                           const velk::Ede3BulkKey &key, const unsigned char chain[8],
+                           unsigned char *buffer, std::size_t capacity,
+                           const ProgressHook *progress);
 
 } // namespace velkfile

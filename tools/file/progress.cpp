@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include "output_file.hpp"
 
 namespace velkfile {
 
@@ -38,35 +41,84 @@ constexpr char erase_to_end[] = "\033[K";
 
 } // namespace
 
-std::string format_progress(unsigned long long done, unsigned long long total, double seconds) {
+namespace {
+
+// The pieces of the line, widest first.
+struct Fields {
+    std::string amount, percent, speed, eta;
+};
+
+Fields progress_fields(unsigned long long done, unsigned long long total, double seconds) {
+    Fields f;
     const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    char speed[32];
-    std::snprintf(speed, sizeof speed, "%.1f MB/s", rate / 1e6);
-    std::string line = megabytes(done);
-    if (total > 0) {
-        const unsigned long long shown = done < total ? done : total;
-        line += " of " + megabytes(total) + ", " + std::to_string(shown * 100 / total) + "%, " +
-                speed;
-        if (rate > 0) {
-            const auto left = static_cast<unsigned long long>(
-                static_cast<double>(total - shown) / rate + 0.5);
-            char eta[48];
-            if (left >= 3600)
-                std::snprintf(eta, sizeof eta, ", %llu:%02llu:%02llu left", left / 3600,
-                              left / 60 % 60, left % 60);
-            else
-                std::snprintf(eta, sizeof eta, ", %llu:%02llu left", left / 60, left % 60);
-            line += eta;
-        }
-    } else {
-        line += std::string(", ") + speed;
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f MB/s", rate / 1e6);
+    f.speed = text;
+    f.amount = megabytes(done);
+    if (total == 0)
+        return f;
+    const unsigned long long shown = done < total ? done : total;
+    f.amount += " of " + megabytes(total);
+    f.percent = std::to_string(shown * 100 / total) + "%";
+    if (rate > 0) {
+        const auto left =
+            static_cast<unsigned long long>(static_cast<double>(total - shown) / rate + 0.5);
+        if (left >= 3600)
+            std::snprintf(text, sizeof text, "%llu:%02llu:%02llu left", left / 3600, left / 60 % 60,
+                          left % 60);
+        else
+            std::snprintf(text, sizeof text, "%llu:%02llu left", left / 60, left % 60);
+        f.eta = text;
+    }
+    return f;
+}
+
+std::string joined(std::initializer_list<const std::string *> parts) {
+    std::string line;
+    for (const std::string *p : parts) {
+        if (p->empty())
+            continue;
+        if (!line.empty())
+            line += ", ";
+        line += *p;
     }
     return line;
 }
 
+} // namespace
+
+std::string format_progress(unsigned long long done, unsigned long long total, double seconds) {
+    const Fields f = progress_fields(done, total, seconds);
+    return joined({&f.amount, &f.percent, &f.speed, &f.eta});
+}
+
+std::string fit_progress(unsigned long long done, unsigned long long total, double seconds,
+                         std::size_t columns) {
+    const std::string prefix = "velkfile: ";
+    const Fields f = progress_fields(done, total, seconds);
+    const std::string full = prefix + joined({&f.amount, &f.percent, &f.speed, &f.eta});
+    if (columns == 0)
+        return full;
+    // The last column stays free: a terminal that wraps there would move
+    // the cursor to a new line, and every redraw would start one.
+    const std::size_t room = columns - 1;
+    const std::string empty;
+    const std::string candidates[] = {
+        full,
+        prefix + joined({&f.amount, &f.percent, &f.speed}),
+        prefix + joined({&f.amount, &f.percent}),
+        joined({&f.amount, &f.percent}),
+        f.percent.empty() ? megabytes(done) : f.percent,
+    };
+    for (const std::string &line : candidates)
+        if (line.size() <= room)
+            return line;
+    return candidates[4].substr(0, room);
+}
+
 Progress::Progress(unsigned long long total, bool enabled)
-    : total_(total), enabled_(enabled), start_(Clock::now()), next_draw_(start_ + quiet_start),
-      hook_{&Progress::on_written, this} {}
+    : total_(total), enabled_(enabled), start_(Clock::now()),
+      next_draw_(start_ + quiet_start), hook_{&Progress::on_written, this} {}
 
 void Progress::on_written(void *self, std::size_t bytes) {
     static_cast<Progress *>(self)->add(bytes);
@@ -81,13 +133,18 @@ void Progress::add(std::size_t bytes) {
         return;
     next_draw_ = now + redraw_every;
     const double seconds = std::chrono::duration<double>(now - start_).count();
-    write_stderr("\rvelkfile: " + format_progress(done_, total_, seconds) + erase_to_end);
     drawn_ = true;
+    show_progress_line(true);
+    winsize size{};
+    const std::size_t columns = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+    write_stderr("\r" + fit_progress(done_, total_, seconds, columns) + erase_to_end);
 }
 
 void Progress::finish() {
-    if (drawn_)
+    if (drawn_) {
         write_stderr(std::string("\r") + erase_to_end);
+        show_progress_line(false);
+    }
     drawn_ = false;
     enabled_ = false;
 }

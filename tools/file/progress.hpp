@@ -1,6 +1,7 @@
 // A line of progress on standard error for long runs: shown only when
 // standard error is a terminal and the run has gone on for about a second,
-// redrawn a few times a second, and cleared when the run ends.
+// redrawn a few times a second within the terminal's width, and cleared
+// when the run ends, also when a signal stops it.
 #pragma once
 
 #include <chrono>
@@ -15,6 +16,14 @@ namespace velkfile {
 // `seconds`: "12.6 MB of 100.7 MB, 12%, 25.1 MB/s, 0:03 left", or without a
 // known size "12.6 MB, 25.1 MB/s".
 std::string format_progress(unsigned long long done, unsigned long long total, double seconds);
+
+// The line as drawn, "velkfile: " and the text above, made to fit in
+// `columns` - 1 characters (0: width unknown, the whole line) by leaving
+// out, in turn, the time left, the speed, the prefix and the amount; at the
+// narrowest the percentage, or the amount when the size is unknown, cut to
+// the width.
+std::string fit_progress(unsigned long long done, unsigned long long total, double seconds,
+                         std::size_t columns);
 
 class Progress {
   public:

@@ -124,9 +124,7 @@ int run(int argc, char **argv, Secrets &s) {
 int main(int argc, char **argv) {
     Secrets secrets;
     velkfile::install_signal_cleanup();
-    velkfile::register_secret(&secrets, sizeof secrets);
     const int status = run(argc, argv, secrets);
-    velkfile::forget_secret(&secrets);
     velk::secure_wipe(&secrets, sizeof secrets);
     return status;
 }
