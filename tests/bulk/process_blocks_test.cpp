@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // velkfile's per-buffer seam, which now runs the many-block path, against
 // the program's own one-block functions it replaced: every direction and
 // mode, buffers of every block count up to a velkfile chunk and a few

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Compares the dynamic symbols that a shared library defines with the
 # expected public names. Called as
 #   cmake -DLIB=path -DNM=nm -DEXPECTED="a;b;c" [-DCOUNT=n] -P check_exports.cmake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's three-key EDE block functions: libcrypto as an oracle, the
 // reductions to single DES, inversion and in-place use, and the key classes.
 #include "file_test_support.hpp"

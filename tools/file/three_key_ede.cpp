@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Three-key EDE triple DES on single blocks: thin forms over the triple
 // stages of the many-block library, which runs the initial and final
 // permutations once per block. Every intermediate value lives in the call's

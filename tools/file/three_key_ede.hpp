@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Three-key triple DES in the encrypt-decrypt-encrypt form, one 8-byte block
 // per call, for velkfile. The library offers two-key EDE and three-key EEE
 // but not this combination, so the program carries these few functions
