@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Three-key EDE over a whole 16 KiB buffer, the unit velkfile works in: the
 // library's internal many-block path beside OpenSSL's EVP des-ede3 (ECB) and
 // des-ede3-cbc over the same buffer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared set-up for the benchmarks: fixed pseudo-random keys and data, so that
 // every run measures the same work, and, where libcrypto was found
 // (VELK_BENCH_LIBCRYPTO), its deprecated DES interface for the peers.

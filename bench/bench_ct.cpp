@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The constant-time rounds by engine, in three-key triple DES one block at a
 // time, beside BearSSL's constant-time des_ct (three-key CBC, 8 bytes per
 // call) where BearSSL was found (VELK_BENCH_BEARSSL). The library's own

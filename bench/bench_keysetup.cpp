@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Key set-up with the weak-key check: des_init against DES_set_key_checked.
 // One key per call, cycling through 64 different keys. Bytes processed are
 // the 8 key bytes, so the ratio of the rates is the ratio of the speeds.

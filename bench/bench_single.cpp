@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Single DES, one 8-byte block per call: independent blocks (the processor may
 // overlap consecutive calls) and chained blocks (each block the previous
 // output, so only the latency of one block counts).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Triple DES, one 8-byte block per call, every triple function of the library
 // beside OpenSSL's DES_ecb3_encrypt / DES_ede3_cbc_encrypt; and 8-bit CFB and
 // OFB beside EVP des-ede3-cfb8, one keystream block per data byte.

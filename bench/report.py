@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Prints the report of one run.sh: for each compiler's benchmark run, each
 velk figure over its OpenSSL equivalent, from the medians of the repetitions
 (bytes per second, so a ratio above 1 means velk is faster); the velkfile

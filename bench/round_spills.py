@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Counts what the compiler made of the many-block path's round, one line per
 width: instructions, vector stores to the stack and loads from it (spills
 and reloads), and the other memory reads (r, the key masks, l) and writes

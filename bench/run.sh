@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the benchmarks twice, with clang (`bench` preset) and with g++ and
 # the plain Release flags (`bench-gcc`), runs every benchmark of both beside
 # its OpenSSL peer (repetitions interleaved at random, medians), then times

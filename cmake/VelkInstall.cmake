@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What `cmake --install` puts under the prefix: the public headers, the shared
 # library with its SONAME and version links, the programs and their manual
 # pages, a pkg-config file and a CMake package that gives velkcore::velkcore,

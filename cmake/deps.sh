@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages one kind of work needs, where they are missing.
 #
 #   cmake/deps.sh build          cmake, ninja and clang: what the release

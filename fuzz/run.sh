@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs every fuzz target for a bounded time, about 60 s in all, each on a
 # copy of its committed seed corpus inside the build directory (the committed
 # corpus is never modified). Exits non-zero when a target finds a crash; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes to the velkfile reader and checks what it may do with
 // them: accept exactly the well-formed files, write exactly the plaintext
 // length their count byte names, agree with the up-front check a regular file

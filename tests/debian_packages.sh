@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages (debian/) the way `dpkg-buildpackage -us -uc -b`
 # does from a clean clone, checks them with lintian, unpacks them into a
 # throw-away root and there builds and runs the C (pkg-config) and CMake

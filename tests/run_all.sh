@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs every test: the debug suite with warnings as errors, the
 # whole suite again built by g++ -O3 with warnings as errors, in the
 # constant-time build, under AddressSanitizer and UndefinedBehaviorSanitizer

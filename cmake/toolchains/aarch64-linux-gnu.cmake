@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # 64-bit ARM, run under qemu-user. Use: cmake -DCMAKE_TOOLCHAIN_FILE=this-file
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(VELK_CROSS_TRIPLE aarch64-linux-gnu)

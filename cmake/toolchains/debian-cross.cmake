@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What the cross toolchain files share: Debian's cross compilers for
 # VELK_CROSS_TRIPLE, the target's libraries from its multiarch directory
 # (GoogleTest, libcrypto: `dpkg --add-architecture`, then libgtest-dev:ARCH),

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # 32-bit x86. An x86-64 machine runs its programs itself, so there is no
 # emulator, and Valgrind runs them too. Use: cmake -DCMAKE_TOOLCHAIN_FILE=this-file
 set(CMAKE_SYSTEM_PROCESSOR i686)

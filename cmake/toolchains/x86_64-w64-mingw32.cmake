@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # 64-bit Windows with Debian's mingw-w64 cross compiler: the shared library
 # (libvelkcore.dll) only, as the programs are POSIX programs. Use:
 # cmake -DCMAKE_TOOLCHAIN_FILE=this-file

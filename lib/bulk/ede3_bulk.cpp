@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Three-key EDE over many blocks, bitsliced: a batch of blocks is turned on
 // its side so that one vector holds one bit position of every block, and the
 // cipher then runs as a fixed sequence of logic operations on whole vectors.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Three-key EDE triple DES over many blocks at once, for callers that hold a
 // whole buffer (velkfile, the tests, the benchmarks). An internal static
 // library of its own: libvelkcore.so does not contain it.

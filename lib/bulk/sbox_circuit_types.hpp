@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shapes of the S-box circuits in sbox_circuits.hpp, and their check:
 // every circuit is evaluated at compile time on all 64 inputs at once (input
 // i as the truth table of x_i) and must give the S-box's four output bits.

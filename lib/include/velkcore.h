@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* velkcore: DES, two-key EDE and three-key EEE triple DES in ECB, CBC,
  * 8-bit CFB and 8-bit OFB.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // velkcore.hpp: a thin C++20 interface over the C functions of velkcore.h.
 //
 // Everything here is inline and calls the same exported C functions; nothing

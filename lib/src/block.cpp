@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Single-DES encryption and decryption of one 8-byte block.
 #include "block.hpp"
 

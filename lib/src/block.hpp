@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The single-DES block transform, split into its steps so that the triple
 // families can run the initial and final permutations once per triple block.
 // Internal to the library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The constant-time rounds: the same sixteen rounds as encrypt_rounds and
 // decrypt_rounds in block.hpp, on the same rotated halves and schedule words,
 // with no memory address and no branch depending on the key or the data.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The constant-time rounds with AVX-512 BW and BITALG: the S-boxes and P as
 // truth tables held in registers, looked up by VPSHUFBITQMB, which takes
 // bit (index AND 63) of a 64-bit table for each index byte, whatever the

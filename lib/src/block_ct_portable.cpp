@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The portable constant-time rounds and the choice of engine.
 //
 // Each of the 32 bits of the round function is one bit of a 64-bit truth

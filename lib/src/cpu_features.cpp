@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one processor-feature check of the library and the many-block path.
 //
 // It is not the compiler's __builtin_cpu_supports: that reads a table that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The processor features that the library and the many-block path choose
 // their code by, read once. Internal to the library.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Key classification and the packed key schedule, both constant-time in the
 // key: no memory address and no branch depends on a key bit.
 #include "key_schedule.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Key classification and the key schedule builder. Internal to the library.
 #pragma once
 

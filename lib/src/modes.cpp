@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Single-DES CBC, 8-bit CFB and 8-bit OFB.
 #include "modes.hpp"
 

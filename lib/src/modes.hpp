@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shapes of the modes, written once over a block cipher on two 32-bit
 // words and shared by single DES and both triple families. Every
 // intermediate block lives in the call: the library keeps no state between

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The constant tables of DES as the standard prints them, and the round
 // tables derived from them at compile time. Nothing here is writable.
 #pragma once

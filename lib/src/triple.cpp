@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Two-key EDE and three-key EEE triple DES: the key set-ups, ECB, CBC,
 // 8-bit CFB and 8-bit OFB.
 #include "key_schedule.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stages of a triple block, shared by the library's triple families and
 // the three-key EDE of the many-block library. Internal to the library.
 #pragma once

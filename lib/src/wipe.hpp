@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Clearing secrets so that the compiler cannot drop the stores: a memset
 // followed by nothing that reads the memory is a dead store to an optimiser,
 // so the barrier tells it the cleared bytes may still be read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The many-block path against the one-block path: the same bytes at lengths
 // from 0 to a few batches of the widest width (every vector and batch
 // boundary of every width), in place and out of place, source and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails when the shared library LIB carries any of the many-block path: the
 # compiler's processor-feature check (its data and its load-time
 # constructor) or the bulk functions. The library's own writable data is

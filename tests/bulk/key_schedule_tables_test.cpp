@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The schedule builder (one exchange network per round) against the
 // bit-per-byte builder: both must give the same 32 words for every key.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // velkfile's per-buffer seam, which runs the many-block path, against the
 // one-block three-key EDE forms of the tests' support code: every direction and
 // mode, buffers of every block count up to a velkfile chunk and a few

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block transform: known answers from vector files, libcrypto as an
 // oracle, and the algebraic properties of DES that catch wiring faults.
 #include <gtest/gtest.h>

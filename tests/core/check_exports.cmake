@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Compares the names that a shared library exports with the expected public
 # names: the defined dynamic symbols of an ELF library, the export table of
 # a Windows DLL. Called as

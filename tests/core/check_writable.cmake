@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails when the library's objects hold any writable data but the one word
 # that caches the processor's features: every table is constant, and the
 # working storage of every call lives in its frame.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The public header used from plain C99, linked against the shared library:
  * prints nothing and exits 0 when a known answer comes out right. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The packed key schedule against a plain FIPS 46 key schedule written here
 // from the standard's tables, and the key classification.
 #include <gtest/gtest.h>

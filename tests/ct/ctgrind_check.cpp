@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ctgrind check: run under Valgrind's memcheck with the key bytes, the
 // key schedules and the data marked undefined, every branch and every memory
 // address computed from them is reported. Each path below marks its secrets

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built velkfile program: its command line, its output files and every
 // error path, including pipes as input and a full device as output.
 #include <chrono>

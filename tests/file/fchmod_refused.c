@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Preloaded into velkfile by the tests: fchmod fails as it does on file
  * systems without Unix permission bits (vfat and similar). */
 #include <errno.h>

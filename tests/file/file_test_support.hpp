@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for the velkfile tests: libcrypto's three-key EDE as an oracle,
 // whole-file encryption in memory, and scratch directories.
 #pragma once

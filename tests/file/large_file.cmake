@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A sparse file of 2 GiB and 9 bytes through velkfile and back: on 32-bit
 # systems this needs 64-bit file offsets throughout (open, stat, fseeko).
 #   cmake -DVELKFILE=program -DWORK=dir -P large_file.cmake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file format and its streaming, in process: round trips around every
 // multiple of the read size, the blocks against libcrypto, the chain across
 // reads, and the reader's refusal of anything that is not a velkfile file;

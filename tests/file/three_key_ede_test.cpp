@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's three-key EDE key set-up and the one-block forms the tests
 // use (tests/support): libcrypto as an oracle, the reductions to single
 // DES, inversion and in-place use, and the key classes.

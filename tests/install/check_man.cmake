@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Renders one manual page and fails on any warning: groff with every warning
 # enabled, and mandoc's linter where it is installed. With -DVERSION=x.y.z
 # the page's title line must also name that version of velk.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Compiles misuse.cpp for one case: the control must compile cleanly; any
 # other case must be refused, and the first error must be reported on the
 # line that names the case, so a typo elsewhere cannot pass for the refusal.

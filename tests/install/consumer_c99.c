@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A C99 program built against the installed tree through pkg-config. It
  * prints the FIPS 81 sample ciphertexts, the SP 800-67 three-key EDE sample
  * built from the single-DES functions as velkcore(3) shows it, and the

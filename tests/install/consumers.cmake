@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Builds one consumer against the installed prefix, runs it and compares what
 # it prints with the FIPS 81 and SP 800-67 sample ciphertexts and with the
 # version of the build, which the package files must carry as well.

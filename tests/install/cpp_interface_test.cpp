@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C++ interface against the C functions it wraps: same classes, same
 // schedules, same bytes, and the chain helpers chain as a careful C caller
 // would. Its own additions (three-key EDE, key check values, parity, MACs)

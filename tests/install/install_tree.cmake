@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the build into a fresh prefix and checks what landed there: the
 # headers, the library with its SONAME and version links, the package files,
 # the manual pages, the README and the licence, and the programs that are

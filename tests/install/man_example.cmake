@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Compiles and runs the three-key EDE example of velkcore(3): the lines
 # between the roff comments "ede3-example:begin" and "ede3-example:end",
 # unescaped, become a C file that DRIVER includes and checks against the

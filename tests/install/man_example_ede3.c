@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Drives the three-key EDE functions of velkcore(3)'s example, which
  * man_example.cmake cuts out of the page: the NIST SP 800-67 sample in ECB,
  * the same message in CBC against OpenSSL's des-ede3-cbc, and both decoders

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Misuse that the C++ interface turns into compile errors. Built once per
 // VELK_MISUSE value by check_misuse.cmake: "control" must compile, and every
 // other case must fail on the line that carries its name in a comment.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs the README's openssl example as written: the shell lines between the
 # markers "<!-- openssl-example:begin -->" and "<!-- openssl-example:end -->",
 # in an empty directory, with the installed velkfile first on the PATH. The

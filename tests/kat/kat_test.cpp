@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // velktext and velkkey: whole reports compared byte for byte with the text
 // built here from the published ciphertext tables, the exit status, ignored
 // arguments, and the failure report of a sweep whose decryption is broken.

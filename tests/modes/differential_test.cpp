@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every one of the 24 mode functions against libcrypto, on random keys,
 // chaining values, data and lengths, the streams cut into random calls.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three families (single DES, two-key EDE, three-key EEE) behind one
 // table, so that every property and differential check runs over all 24
 // mode functions without being written three times.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Expected results for every mode function from OpenSSL's libcrypto: its EVP
 // CBC and 8-bit CFB ciphers where it has them (des-cbc and des-cfb8 for single
 // DES, des-ede3-cbc and des-ede3-cfb8 with K3 = K1 for two-key EDE), and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The mode shapes: published known answers, and the properties every mode
 // function of every family must have whatever its block cipher.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Set-ups and mode calls from several threads at once: every intermediate
 // block lives in the call, so each thread gets exactly the results computed
 // beforehand on one thread. Run under ThreadSanitizer by the tsan preset.

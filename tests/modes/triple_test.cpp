@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The triple families' set-ups and the key choices under which a triple
 // family collapses to single DES: each catches a stage run with the wrong
 // schedule, in the wrong direction or in the wrong order.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The key schedule built one byte per key bit: slow and plain, the reference
 // the library's table-driven builder is tested against. Test-only: the
 // shipped library does not carry it.

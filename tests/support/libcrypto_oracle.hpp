@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libcrypto's DES as an independent oracle. Only built where libcrypto was
 // found (VELK_HAVE_LIBCRYPTO); tests that need it skip, loudly, elsewhere.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Three-key EDE triple DES one block at a time, for the tests only: the
 // programs run whole buffers through the many-block library, and these are
 // the per-block forms the tests hold it to.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the test programs: hex text, seeded random data, the
 // known-answer vector files and libcrypto as an independent oracle.
 #pragma once

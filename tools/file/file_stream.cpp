@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Streaming encryption and decryption of whole files in the velkfile format.
 #include "file_stream.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The velkfile format and its streaming writer and reader.
 //
 // An encrypted file is the plaintext's 8-byte blocks, each encrypted with

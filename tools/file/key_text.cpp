@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hex key and vector values, from the command line, the environment or a file.
 #include "key_text.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The values of -K and -V: key or vector bytes written as hexadecimal digits,
 // given directly, through an environment variable or in a file, so that keys
 // exchanged as hex (as `openssl enc -K` takes them) can be used, and kept

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacing an output whole, and cleaning up when a signal stops the run.
 #include "output_file.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The output of one file operation, and what happens to it when the run
 // fails or is stopped by a signal.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader, the workers and the ordered writer of a threaded stream.
 //
 // Threads are plain POSIX threads: the program then needs the C library

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Streaming, on one core or several: the calling thread reads consecutive
 // slots of the input and writes them back out in order, while worker
 // threads (when there are any) encrypt or decrypt the slots in between. Only the modes whose blocks

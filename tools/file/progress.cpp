@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The progress line.
 #include "progress.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A line of progress on standard error for long runs: shown only when
 // standard error is a terminal and the run has gone on for about a second,
 // redrawn a few times a second within the terminal's width, and cleared

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three-key EDE key set-up: three single-DES set-ups.
 #include "three_key_ede.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The key set-up of three-key triple DES in the encrypt-decrypt-encrypt
 // form, for velkfile. The library offers two-key EDE and three-key EEE but
 // not this combination, so the program builds its three schedules itself

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // velkfile: encrypts or decrypts one file with three-key EDE triple DES.
 //
 //   velkfile [-d] [-m <mode>] [-k <key>] [-v <vector>] infile outfile

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one-bit known-answer sweep that velktext and velkkey share. Each program
 // fixes one block at zero and walks a single set bit through the other, from
 // the most significant bit of byte 0 (I=1) to the least significant bit of

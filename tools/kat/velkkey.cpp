@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // velkkey: the DES variable-key known-answer check. It encrypts the all-zero
 // plaintext under the 64 keys that have exactly one bit set, parity bits
 // included, prints each key with its ciphertext, and checks that decryption

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // velktext: the DES variable-plaintext known-answer check. Under the all-zero
 // key it encrypts the 64 plaintexts that have exactly one bit set, prints
 // each plaintext with its ciphertext, and checks that decryption gives the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A C++ program built against the installed tree through
 // find_package(velkcore CONFIG). It prints the FIPS 81 sample ciphertexts,
 // the SP 800-67 three-key EDE sample, the header's version and, with a key
