@@ -2,7 +2,7 @@
 # Compiles and runs the three-key EDE example of velkcore(3): the lines
 # between the roff comments "ede3-example:begin" and "ede3-example:end",
 # unescaped, become a C file that DRIVER includes and checks against the
-# shared library.
+# shared library (under EMULATOR, its words separated by commas, where set).
 file(READ ${PAGE} text)
 string(REGEX MATCH "ede3-example:begin[^\n]*\n(.*)\n[^\n]*ede3-example:end" found "${text}")
 if(NOT found)
@@ -27,7 +27,8 @@ execute_process(
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the example does not compile (${rc}):\n${code}\n${out}${err}")
 endif()
-execute_process(COMMAND ${WORK}/man_ede3_example RESULT_VARIABLE rc OUTPUT_VARIABLE out
+string(REPLACE "," ";" emulator "${EMULATOR}")
+execute_process(COMMAND ${emulator} ${WORK}/man_ede3_example RESULT_VARIABLE rc OUTPUT_VARIABLE out
   ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the example failed (${rc}):\n${out}${err}")

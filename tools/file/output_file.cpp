@@ -169,7 +169,12 @@ std::string temp_name_for(const std::string &dir, const std::string &base) {
     if (name_max <= 0 || name_max > 4096)
         name_max = 255;
     const std::size_t room = static_cast<std::size_t>(name_max) - 1 - suffix.size();
-    return "." + base.substr(0, room) + suffix;
+    // Appended step by step: g++ -O3 warns falsely (-Wrestrict) when a
+    // literal is prepended to a temporary string.
+    std::string name = ".";
+    name.append(base, 0, room);
+    name += suffix;
+    return name;
 }
 
 // Decides whether `target` (links resolved) is replaced by a rename and, if

@@ -138,7 +138,12 @@ void Progress::add(std::size_t bytes) {
     show_progress_line(true);
     winsize size{};
     const std::size_t columns = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
-    write_stderr("\r" + fit_progress(done_, total_, seconds, columns) + erase_to_end);
+    // Appended to a named string: g++ -O3 warns falsely (-Wrestrict) when a
+    // literal is prepended to a temporary string.
+    std::string line = "\r";
+    line += fit_progress(done_, total_, seconds, columns);
+    line += erase_to_end;
+    write_stderr(line);
 }
 
 void Progress::finish() {
