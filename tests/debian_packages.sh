@@ -17,19 +17,20 @@ top=$PWD
 say() { echo "debian_packages.sh: $*"; }
 fail() { echo "debian_packages.sh: $*" >&2; exit 1; }
 
-echo "=== Debian packages"
 start=$SECONDS
 for tool in git dpkg-buildpackage dh lintian pkg-config cc c++ cmake readelf; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (cmake/deps.sh test installs it)"
 done
 git rev-parse --is-inside-work-tree >/dev/null 2>&1 || fail "$top is not a git checkout"
 
-# The package version is the CMake package's, and the symbols file names
-# exactly the exported functions.
+# The package version is the library's (velkcore.h, which the CMake package
+# and velkcore.pc take theirs from), and the symbols file names exactly the
+# exported functions.
 version=$(dpkg-parsechangelog -l debian/changelog -S Version)
-cmake_version=$(sed -n 's/^project(velk VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-[ "$version" = "$cmake_version" ] ||
-  fail "debian/changelog is at $version, the CMake package at $cmake_version"
+lib_version=$(sed -n 's/^#define VELKCORE_VERSION_STRING "\([^"]*\)".*/\1/p' lib/include/velkcore.h)
+[ -n "$lib_version" ] || fail "lib/include/velkcore.h defines no VELKCORE_VERSION_STRING"
+[ "$version" = "$lib_version" ] ||
+  fail "debian/changelog is at $version, the library (velkcore.h) at $lib_version"
 symbols=$(sed -n 's/^ \([A-Za-z0-9_]*\)@Base .*/\1/p' debian/libvelkcore1.symbols | LC_ALL=C sort)
 exports=$(LC_ALL=C sort lib/exports.txt)
 [ "$symbols" = "$exports" ] ||
@@ -104,7 +105,7 @@ flags=$(PKG_CONFIG_LIBDIR=$pc_libdir pkg-config --cflags --libs velkcore | xargs
 for which in pkgconfig cmake; do
   PKG_CONFIG_SYSROOT_DIR=$root cmake -DPREFIX="$root/usr" -DLIBDIR="lib/$multiarch" -DWORK="$work/consumers" \
         -DCC="$(command -v cc)" -DCXX="$(command -v c++)" -DPKG_CONFIG="$(command -v pkg-config)" \
-        -DSOURCE_DIR="$top/tests/install" -DWHICH=$which -P "$top/tests/install/consumers.cmake" ||
+        -DSOURCE_DIR="$top/tests/install" -DVERSION="$version" -DWHICH=$which -P "$top/tests/install/consumers.cmake" ||
     fail "the $which consumer failed against the unpacked libvelkcore-dev"
 done
 for program in velkfile velktext velkkey; do
