@@ -70,7 +70,7 @@ template <class Slice> [[gnu::always_inline]] inline Slice mask(const Mask &m) {
 
 // ---- S-boxes as circuits -------------------------------------------------
 //
-// Each S-box is a straight-line circuit found by the search in
+// Each S-box is a straight-line circuit found by the searches in
 // gen_sbox_circuits.cpp, of AND, OR, XOR and AND-NOT for the 16- and 32-byte
 // widths and of three-input operations (vpternlog) for the 64-byte width.
 // The values of a circuit live in one array indexed by constants, so the
@@ -78,9 +78,9 @@ template <class Slice> [[gnu::always_inline]] inline Slice mask(const Mask &m) {
 
 // ---- The order of evaluation --------------------------------------------
 //
-// The search lists a circuit's gates in the order it found them, which
-// keeps many values alive at once: with the sixteen registers of AVX2 the
-// compilers then spill and reload. The round evaluates each circuit in an
+// The record lists a circuit's gates in the order the searches left
+// them, which keeps many values alive at once: with the sixteen registers
+// of AVX2 the compilers then spill and reload. The round evaluates each circuit in an
 // order chosen here instead, gate by gate from those whose operands are
 // ready: the one that ends the most values (its operands' last uses) and
 // starts the fewest (inputs it is the first to read), on a tie the one that

@@ -1,19 +1,25 @@
 // SPDX-License-Identifier: MIT
 // Searches logic circuits for the eight DES S-boxes, and makes the header
-// sbox_circuits.hpp from what it found. The two steps are separate because
-// the search takes many minutes:
+// sbox_circuits.hpp from what it found. The steps are separate because the
+// searches take many minutes:
 //
 //   gen_sbox_circuits search [effort [three-input effort]] > sbox_circuits.txt
+//   gen_sbox_circuits improve RECORD [steps [seed]] > sbox_circuits.txt
 //   gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp
 //
-// The first writes the circuits as plain text (the record, checked in beside
-// this file); the second reads a record, checks that every circuit computes
-// its S-box on all 64 inputs, and prints the header, which a test compares
-// byte for byte with the checked-in one. The search is deterministic: no
-// random numbers, no floating point, no iteration over a hash table, every
-// nested construction in named steps, so running it again by hand gives the
-// same record on any compiler and machine (the checked-in record is made
-// with the defaults, 1 and 1).
+// The first builds circuits and writes them as plain text (the record,
+// checked in beside this file); the second walks from a record's circuits
+// to smaller ones that compute the same S-boxes (below) and writes the
+// record again; the third reads a record, checks that every circuit
+// computes its S-box on all 64 inputs, and prints the header, which a test
+// compares byte for byte with the checked-in one. Both searches are
+// deterministic: no floating point, no iteration over a hash table, every
+// nested construction in named steps, the walk's random numbers from its
+// own generator with a fixed seed, so running them again by hand gives the
+// same record on any compiler and machine. The checked-in record is the
+// search's with the defaults (1 and 1), then improved twice in turn, the
+// second run reading the record the first wrote, with 30000000 steps and
+// the seeds 1 and 2 (about 25 minutes on two cores).
 //
 // A function of the six S-box inputs is a 64-bit truth table (bit x holds its
 // value at input x, with x0 in bit 5 of x). The circuit under construction
@@ -45,11 +51,13 @@
 // is smaller.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <numeric>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -280,6 +288,33 @@ int find_one_op3(Circuit &c, Want s) {
     return -1;
 }
 
+// The wants of an inner value c for which some operation op(a, b, c) meets
+// `want`: within each of the four classes of inputs that a and b tell
+// apart, the want must be constant there or follow c or its complement. The
+// first class where it is not constant follows c; each choice for the
+// others gives one want, handed to take() until it returns true. None where
+// a and b alone would do.
+template <class Take> bool inner_wants(TT ta, TT tb, Want want, Take take) {
+    std::array<Want, 4> mixed;
+    int count = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+        const TT cls = ((k & 2u) ? ta : ~ta) & ((k & 1u) ? tb : ~tb);
+        if ((cls & want.on) && (cls & want.off))
+            mixed[count++] = {cls & want.on, cls & want.off};
+    }
+    for (unsigned flips = 0; count > 0 && flips < (1u << (count - 1)); ++flips) {
+        Want inner = mixed[0];
+        for (int i = 1; i < count; ++i) {
+            const bool flip = (flips >> (i - 1)) & 1u;
+            inner.on |= flip ? mixed[i].off : mixed[i].on;
+            inner.off |= flip ? mixed[i].on : mixed[i].off;
+        }
+        if (take(inner))
+            return true;
+    }
+    return false;
+}
+
 // Two three-input operations, op(a, b, op'(d, e, f)) on existing values,
 // that meet s, added; -1 if there are none. Within each of the four classes
 // of inputs that a and b tell apart, s must be constant there or follow the
@@ -308,27 +343,8 @@ int find_two_op3(Circuit &c, Want s) {
             if (a == zero || a == ones || b == zero || b == ones)
                 continue;
             const TT ta = c.tt[a], tb = c.tt[b];
-            std::array<TT, 4> on{}, off{};
-            int mixed = 0;
-            for (unsigned k = 0; k < 4; ++k) {
-                const TT cls = ((k & 2u) ? ta : ~ta) & ((k & 1u) ? tb : ~tb);
-                if ((cls & s.on) && (cls & s.off)) {
-                    on[mixed] = cls & s.on;
-                    off[mixed] = cls & s.off;
-                    ++mixed;
-                }
-            }
-            if (mixed == 0)
-                continue; // one operation on a and b would do
-            // The first mixed class follows the inner value; the others
-            // follow it or its complement.
-            for (unsigned flips = 0; flips < (1u << (mixed - 1)); ++flips) {
-                Want inner_want{on[0], off[0]};
-                for (int i = 1; i < mixed; ++i) {
-                    const bool flip = (flips >> (i - 1)) & 1u;
-                    inner_want.on |= flip ? off[i] : on[i];
-                    inner_want.off |= flip ? on[i] : off[i];
-                }
+            int found = -1;
+            inner_wants(ta, tb, s, [&](Want inner_want) {
                 for (const Triple &t : triples) {
                     bool ok = true;
                     for (unsigned k = 0; k < 8 && ok; ++k)
@@ -339,9 +355,13 @@ int find_two_op3(Circuit &c, Want s) {
                     fits3(c.tt[t.a], c.tt[t.b], c.tt[t.d], inner_want, imm);
                     const int inner = c.gate3(imm, t.a, t.b, t.d);
                     fits3(ta, tb, c.tt[inner], s, outer_imm);
-                    return c.gate3(outer_imm, a, b, inner);
+                    found = c.gate3(outer_imm, a, b, inner);
+                    return true;
                 }
-            }
+                return false;
+            });
+            if (found >= 0)
+                return found;
         }
     return -1;
 }
@@ -663,8 +683,9 @@ const char *const gate_names[] = {"and", "or", "xor", "andn"};
 // outputs>" followed by one "<imm in hex> <a> <b> <c>" line per operation.
 void print_record(const std::vector<Circuits> &all) {
     std::printf("# SPDX-License-Identifier: MIT\n"
-                "# The S-box circuits found by `gen_sbox_circuits search`; the header\n"
-                "# sbox_circuits.hpp is made from this file by `gen_sbox_circuits FILE`.\n");
+                "# The S-box circuits found by `gen_sbox_circuits search` and `improve`;\n"
+                "# the header sbox_circuits.hpp is made from this file by\n"
+                "# `gen_sbox_circuits FILE`.\n");
     for (int s = 0; s < 8; ++s) {
         const Circuits &c = all[s];
         std::printf("s%d 2 %zu %d %d %d %d\n", s + 1, c.two.size(), c.out2[0], c.out2[1], c.out2[2],
@@ -812,6 +833,407 @@ void print_header(const std::vector<Circuits> &all) {
     std::printf("};\n\n} // namespace velk::bulk\n");
 }
 
+// ---- Improvement: a walk among circuits that compute the same S-box ----
+//
+// `improve` starts from a record's circuits and keeps the smallest circuit
+// it meets on a walk among circuits that compute the same S-box. A step
+// takes a live gate and gives it other operands:
+//   - one operand replaced by a random earlier value, the operation chosen
+//     anew (free choices at random) so that the gate keeps its value
+//     wherever that value can reach an output: its care set, the inputs at
+//     which complementing the gate changes an output (one evaluation of the
+//     circuit with the gate complemented, all 64 inputs at once);
+//   - now and then, every operand replaced by the pair or triple of earlier
+//     values that frees the most gates (one operation on existing values),
+//     or the gate rebuilt as two operations, the inner one in a dead gate's
+//     place (a gate feeding nothing else is dropped with its cone);
+//   - now and then, the live gates put in a random order of their
+//     dependencies, so other values come before each gate.
+// A step that keeps the size is always taken, one that adds a gate now and
+// then while the size stays within two of the best, so the walk can leave
+// a local minimum. The walk has its own random-number generator, seeded
+// from the S-box, the form and the seed given, and each circuit is walked
+// by itself (two at a time, on threads), so the record it prints depends
+// only on the record read, the number of steps and the seed.
+
+struct Rng {
+    std::uint64_t s;
+    std::uint64_t next() {
+        s ^= s << 13;
+        s ^= s >> 7;
+        s ^= s << 17;
+        return s;
+    }
+    unsigned below(std::size_t n) { return static_cast<unsigned>((next() >> 11) % n); }
+};
+
+struct Walk {
+    struct Node {
+        unsigned f; // the two-input gate's Op, or the three-input immediate
+        int a, b, c;
+    };
+    int s;
+    bool three;
+    std::vector<Node> n;
+    std::array<int, 4> out;
+};
+
+TT node_value(const Walk &w, const Walk::Node &x, const std::vector<TT> &v) {
+    return w.three ? apply3(x.f, v[x.a], v[x.b], v[x.c])
+                   : apply(static_cast<int>(x.f), v[x.a], v[x.b]);
+}
+
+// Marks the live values (the outputs and what they read); returns the number of live gates.
+int mark_live(const Walk &w, std::vector<char> &live) {
+    const int count = static_cast<int>(w.n.size());
+    live.assign(first_gate + count, 0);
+    for (int o : w.out)
+        live[o] = 1;
+    int gates = 0;
+    for (int i = count - 1; i >= 0; --i)
+        if (live[first_gate + i]) {
+            ++gates;
+            const Walk::Node &x = w.n[i];
+            live[x.a] = live[x.b] = 1;
+            if (w.three)
+                live[x.c] = 1;
+        }
+    return gates;
+}
+
+// The live gates' count, or -1 where the circuit does not compute its
+// S-box; v gets every live value.
+int evaluate(const Walk &w, std::vector<char> &live, std::vector<TT> &v) {
+    const int gates = mark_live(w, live);
+    for (std::size_t i = 0; i < w.n.size(); ++i)
+        if (live[first_gate + i])
+            v[first_gate + i] = node_value(w, w.n[i], v);
+    for (int j = 0; j < 4; ++j)
+        if (v[w.out[j]] != output_tt(w.s, j))
+            return -1;
+    return gates;
+}
+
+// An operation on ins that is 1 on `on` and 0 on `off`, into x; the choices
+// left free are made with r.
+bool refit(const Walk &w, const int ins[3], Want want, const std::vector<TT> &v, Walk::Node &x,
+           Rng &r) {
+    if (w.three) {
+        unsigned imm = 0;
+        for (unsigned k = 0; k < 8; ++k) {
+            const TT cls = ((k & 4u) ? v[ins[0]] : ~v[ins[0]]) &
+                           ((k & 2u) ? v[ins[1]] : ~v[ins[1]]) &
+                           ((k & 1u) ? v[ins[2]] : ~v[ins[2]]);
+            const bool one = cls & want.on, nought = cls & want.off;
+            if (one && nought)
+                return false;
+            if (one || (!nought && r.below(2)))
+                imm |= 1u << k;
+        }
+        x = {imm, ins[0], ins[1], ins[2]};
+        return true;
+    }
+    const unsigned start = r.below(8);
+    for (unsigned k = 0; k < 8; ++k) {
+        const unsigned op = (start + k) % 8; // the gate, and whether the operands are exchanged
+        const int a = ins[(op >> 2) & 1u], b = ins[~(op >> 2) & 1u];
+        if (meets(apply(static_cast<int>(op & 3u), v[a], v[b]), want)) {
+            x = {op & 3u, a, b, zero};
+            return true;
+        }
+    }
+    return false;
+}
+
+// A random order of the live gates' dependencies, with the dead gates
+// replaced by random ones at random places.
+Walk reorder(const Walk &w, Rng &r) {
+    std::vector<char> live;
+    const int gates = mark_live(w, live), count = static_cast<int>(w.n.size());
+    std::vector<int> placed(first_gate + count, -1);
+    std::iota(placed.begin(), placed.begin() + first_gate, 0);
+    Walk o{w.s, w.three, {}, {}};
+    int left = gates, spare = count - gates;
+    while (left + spare > 0) {
+        const int at = first_gate + static_cast<int>(o.n.size());
+        if (spare > 0 && static_cast<int>(r.below(left + spare)) < spare) {
+            o.n.push_back({r.below(w.three ? 256 : 4), static_cast<int>(r.below(at)),
+                           static_cast<int>(r.below(at)),
+                           w.three ? static_cast<int>(r.below(at)) : zero});
+            --spare;
+            continue;
+        }
+        std::vector<int> ready;
+        for (int i = 0; i < count; ++i) {
+            const Walk::Node &x = w.n[i];
+            if (live[first_gate + i] && placed[first_gate + i] < 0 && placed[x.a] >= 0 &&
+                placed[x.b] >= 0 && placed[x.c] >= 0)
+                ready.push_back(i);
+        }
+        const int i = ready[r.below(ready.size())];
+        const Walk::Node &x = w.n[i];
+        o.n.push_back({x.f, placed[x.a], placed[x.b], placed[x.c]});
+        placed[first_gate + i] = at;
+        --left;
+    }
+    for (int j = 0; j < 4; ++j)
+        o.out[j] = placed[w.out[j]];
+    return o;
+}
+
+// Gate i rebuilt as two operations, the inner one in the dead gate p < i,
+// on values in `outer` and `inner`; calls take(candidate) for each way
+// found until it returns true.
+template <class Take>
+void two_operations(const Walk &w, int i, int p, Want want, const std::vector<TT> &v,
+                    const std::vector<int> &outer, const std::vector<int> &inner, Take take) {
+    const int gp = first_gate + p, ni = static_cast<int>(inner.size());
+    Walk t = w;
+    const auto attempt = [&](Walk::Node in, Walk::Node out) {
+        t.n[p] = in;
+        t.n[i] = out;
+        return take(t);
+    };
+    if (!w.three) {
+        // op1(x, op2(a, b)): the want of op2 follows from op1 and x.
+        for (int x : outer) {
+            const TT tx = v[x];
+            for (int op1 = 0; op1 < 5; ++op1) {
+                Want in;
+                Walk::Node out{0, x, gp, zero};
+                switch (op1) {
+                case 0:
+                    in = {(want.on & ~tx) | (want.off & tx), (want.off & ~tx) | (want.on & tx)};
+                    out.f = XOR;
+                    break;
+                case 1:
+                    if ((tx & want.on) != want.on)
+                        continue;
+                    in = {want.on, want.off & tx};
+                    out.f = AND;
+                    break;
+                case 2:
+                    if (tx & want.off)
+                        continue;
+                    in = {want.on & ~tx, want.off};
+                    out.f = OR;
+                    break;
+                case 3:
+                    if ((tx & want.on) != want.on)
+                        continue;
+                    in = {want.off & tx, want.on};
+                    out.f = ANDN;
+                    break;
+                default:
+                    if (tx & want.on)
+                        continue;
+                    in = {want.on, want.off & ~tx};
+                    out = {ANDN, gp, x, zero};
+                    break;
+                }
+                for (int a = 0; a < ni; ++a)
+                    for (int b = 0; b < ni; ++b)
+                        for (unsigned op2 = 0; op2 < 4; ++op2)
+                            if (a != b && (op2 == ANDN || a < b) &&
+                                meets(apply(static_cast<int>(op2), v[inner[a]], v[inner[b]]), in) &&
+                                attempt({op2, inner[a], inner[b], zero}, out))
+                                return;
+            }
+        }
+        return;
+    }
+    // op(x, y, op'(a, b, c)).
+    const int no = static_cast<int>(outer.size());
+    for (int xa = 0; xa < no; ++xa)
+        for (int xb = xa + 1; xb < no; ++xb) {
+            const TT ta = v[outer[xa]], tb = v[outer[xb]];
+            const bool done = inner_wants(ta, tb, want, [&](Want in) {
+                unsigned imm, outer_imm;
+                for (int a = 0; a < ni; ++a)
+                    for (int b = a + 1; b < ni; ++b)
+                        for (int d = b + 1; d < ni; ++d)
+                            if (fits3(v[inner[a]], v[inner[b]], v[inner[d]], in, imm) &&
+                                fits3(ta, tb, apply3(imm, v[inner[a]], v[inner[b]], v[inner[d]]),
+                                      want, outer_imm) &&
+                                attempt({imm, inner[a], inner[b], inner[d]},
+                                        {outer_imm, outer[xa], outer[xb], gp}))
+                                return true;
+                return false;
+            });
+            if (done)
+                return;
+        }
+}
+
+// The walk from one circuit; returns the smallest met.
+Walk walk(Walk cur, long long steps, std::uint64_t seed) {
+    Rng r{0x9E3779B97F4A7C15ull ^ (seed * 0x2545F4914F6CDD1Dull) ^
+          (static_cast<std::uint64_t>(cur.s * 2 + cur.three) << 40)};
+    for (int i = 0; i < 12; ++i) { // room for the walk: dead gates to reuse
+        const int at = first_gate + static_cast<int>(cur.n.size());
+        cur.n.push_back({r.below(cur.three ? 256 : 4), static_cast<int>(r.below(at)),
+                         static_cast<int>(r.below(at)),
+                         cur.three ? static_cast<int>(r.below(at)) : zero});
+    }
+    const int count = static_cast<int>(cur.n.size());
+    std::vector<TT> v(first_gate + count), flipped;
+    for (int i = 0; i < first_gate; ++i)
+        v[i] = i < inputs ? var_tt(i) : i == zero ? 0 : ~TT{0};
+    std::vector<char> live, scratch;
+    std::vector<TT> sv = v;
+    int size = evaluate(cur, live, v), best_size = size;
+    Walk best = cur;
+    const auto better = [&](const Walk &t, int limit) {
+        const int n = evaluate(t, scratch, sv);
+        return n >= 0 && n <= limit ? n : -1;
+    };
+    for (long long step = 0; step < steps; ++step) {
+        if (step % 100000 == 99999) {
+            cur = reorder(cur, r);
+            size = evaluate(cur, live, v);
+            continue;
+        }
+        std::vector<int> gates, earlier{0, 1, 2, 3, 4, 5, 6, 7};
+        for (int i = 0; i < count; ++i)
+            if (live[first_gate + i])
+                gates.push_back(i);
+        const int i = gates[r.below(gates.size())];
+        for (int q : gates)
+            if (q < i)
+                earlier.push_back(first_gate + q);
+        // The care set of gate i.
+        flipped = v;
+        flipped[first_gate + i] = ~v[first_gate + i];
+        for (int q = i + 1; q < count; ++q)
+            if (live[first_gate + q])
+                flipped[first_gate + q] = node_value(cur, cur.n[q], flipped);
+        TT care = 0;
+        for (int o : cur.out)
+            care |= flipped[o] ^ v[o];
+        const Want want{v[first_gate + i] & care, ~v[first_gate + i] & care};
+        const unsigned kind = r.below(2000);
+        Walk next;
+        int next_size = -1;
+        if (kind == 0) {
+            // Two operations in the place of gate i and a dead gate before it.
+            // Worth it only where gate i alone keeps two more gates live.
+            Walk t = cur;
+            t.n[i] = {0, zero, zero, zero};
+            int p = i - 1;
+            while (p >= 0 && live[first_gate + p])
+                --p;
+            if (p < 0 || size - mark_live(t, scratch) < 3)
+                continue;
+            std::vector<int> inner, outer;
+            for (int q : earlier)
+                (q < first_gate + p ? inner : outer).push_back(q);
+            outer.insert(outer.end(), inner.begin(), inner.end());
+            two_operations(cur, i, p, want, v, outer, inner, [&](const Walk &t) {
+                const int n = better(t, size - 1);
+                if (n >= 0) {
+                    next = t;
+                    next_size = n;
+                }
+                return n >= 0;
+            });
+        } else if (kind < 40) {
+            // Every operand anew: the choice that frees the most gates.
+            const int ne = static_cast<int>(earlier.size());
+            for (int a = 0; a < ne; ++a)
+                for (int b = a + 1; b < ne; ++b)
+                    for (int d = cur.three ? b + 1 : 0; d < (cur.three ? ne : 1); ++d) {
+                        const int ins[3] = {earlier[a], earlier[b], cur.three ? earlier[d] : zero};
+                        Walk t = cur;
+                        if (!refit(cur, ins, want, v, t.n[i], r))
+                            continue;
+                        const int n = better(t, next_size >= 0 ? next_size - 1 : size);
+                        if (n >= 0) {
+                            next = t;
+                            next_size = n;
+                        }
+                    }
+        } else {
+            // One operand anew, mostly a live value.
+            int ins[3] = {cur.n[i].a, cur.n[i].b, cur.n[i].c};
+            ins[r.below(cur.three ? 3 : 2)] = r.below(4) == 0
+                                                  ? static_cast<int>(r.below(first_gate + i))
+                                                  : earlier[r.below(earlier.size())];
+            Walk t = cur;
+            if (refit(cur, ins, want, v, t.n[i], r))
+                next_size = better(t, r.below(50) == 0 ? std::min(size + 1, best_size + 2) : size);
+            if (next_size >= 0)
+                next = std::move(t);
+        }
+        if (next_size < 0)
+            continue;
+        cur = std::move(next);
+        size = evaluate(cur, live, v);
+        if (size < best_size) {
+            best_size = size;
+            best = cur;
+        }
+    }
+    return best;
+}
+
+Walk to_walk(int s, bool three, const Circuits &c) {
+    Walk w{s, three, {}, three ? c.out3 : c.out2};
+    if (three)
+        for (const Gate3 &g : c.three)
+            w.n.push_back({g.imm, g.a, g.b, g.c});
+    else
+        for (const Gate &g : c.two)
+            w.n.push_back({static_cast<unsigned>(g.op), g.a, g.b, zero});
+    return w;
+}
+
+// The live gates of a walk in their order, into c.
+void from_walk(const Walk &w, Circuits &c) {
+    std::vector<char> live;
+    mark_live(w, live);
+    std::vector<int> number(live.size(), -1);
+    std::iota(number.begin(), number.begin() + first_gate, 0);
+    int next = first_gate;
+    if (w.three)
+        c.three.clear();
+    else
+        c.two.clear();
+    for (std::size_t i = 0; i < w.n.size(); ++i)
+        if (live[first_gate + i]) {
+            const Walk::Node &x = w.n[i];
+            if (w.three)
+                c.three.push_back({x.f, number[x.a], number[x.b], number[x.c]});
+            else
+                c.two.push_back({static_cast<int>(x.f), number[x.a], number[x.b]});
+            number[first_gate + i] = next++;
+        }
+    for (int j = 0; j < 4; ++j)
+        (w.three ? c.out3 : c.out2)[j] = number[w.out[j]];
+}
+
+// Every circuit of the record walked, two at a time.
+std::vector<Circuits> improve(std::vector<Circuits> all, long long steps, std::uint64_t seed) {
+    std::vector<Walk> walks;
+    for (int s = 0; s < 8; ++s)
+        for (bool three : {false, true})
+            walks.push_back(to_walk(s, three, all[s]));
+    std::atomic<std::size_t> taken{0};
+    const auto work = [&] {
+        for (std::size_t k; (k = taken++) < walks.size();)
+            walks[k] = walk(walks[k], steps, seed);
+    };
+    std::thread helper(work);
+    work();
+    helper.join();
+    for (const Walk &w : walks) {
+        from_walk(w, all[w.s]);
+        std::fprintf(stderr, "S%d: %zu %s\n", w.s + 1,
+                     w.three ? all[w.s].three.size() : all[w.s].two.size(),
+                     w.three ? "three-input operations" : "gates");
+    }
+    return all;
+}
+
 // The search: both forms for every S-box, each output order tried.
 std::vector<Circuits> search(int effort, int effort3) {
     std::vector<Circuits> all(8);
@@ -856,12 +1278,18 @@ int main(int argc, char **argv) {
         const int effort = argc > 2 ? std::atoi(argv[2]) : 1;
         const int effort3 = argc > 3 ? std::atoi(argv[3]) : 1;
         print_record(search(effort, effort3));
+    } else if (argc >= 3 && std::string_view(argv[1]) == "improve") {
+        const long long steps = argc > 3 ? std::atoll(argv[3]) : 100000000;
+        const std::uint64_t seed = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 1;
+        print_record(improve(read_record(argv[2]), steps, seed));
     } else if (argc == 2) {
         print_header(read_record(argv[1]));
     } else {
-        std::fprintf(stderr, "usage: gen_sbox_circuits search [effort [three-input effort]]"
-                             " > sbox_circuits.txt\n"
-                             "       gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp\n");
+        std::fprintf(stderr,
+                     "usage: gen_sbox_circuits search [effort [three-input effort]]"
+                     " > sbox_circuits.txt\n"
+                     "       gen_sbox_circuits improve RECORD [steps [seed]] > sbox_circuits.txt\n"
+                     "       gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp\n");
         return 2;
     }
 }
