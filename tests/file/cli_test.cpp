@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The built velkfile program: its command line, its output files and every
 // error path, including pipes as input and a full device as output.
+#include <atomic>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -766,17 +767,22 @@ TEST(Cli, OtherUsersFilesKeepTheirOwner) {
     EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
 }
 
-// Feeds a FIFO from a thread of its own until the reader goes away (the
-// write then fails with EPIPE), or, with `limit`, until that many bytes are
-// in and the FIFO is closed.
+// Feeds a FIFO from a thread of its own: `limit` bytes, as fast as the
+// reader takes them. Then, with `End::close`, the FIFO is closed; with
+// `End::hold` it stays open and silent until the feeder is destroyed, so the
+// program waits for more and can never finish, having written no more than
+// it was given. The feeder stops early when the reader goes away (the write
+// then fails with EPIPE).
 class FifoFeeder {
   public:
-    FifoFeeder(const std::string &fifo, const Bytes &data, std::size_t limit = SIZE_MAX)
-        : fifo_(fifo), thread_([fifo, data, limit] {
-              const int fd = open(fifo.c_str(), O_WRONLY);
+    enum class End { close, hold };
+    FifoFeeder(const std::string &fifo, const Bytes &data, std::size_t limit, End end)
+        : fifo_(fifo), thread_([this, fifo, data, limit, end] {
+              const int fd = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
               if (fd < 0)
                   return;
-              for (std::size_t sent = 0; sent < limit;) {
+              std::size_t sent = 0;
+              while (sent < limit) {
                   const std::size_t at = sent % data.size();
                   const std::size_t n = std::min(data.size() - at, limit - sent);
                   const ssize_t w = write(fd, data.data() + at, n);
@@ -784,13 +790,16 @@ class FifoFeeder {
                       break;
                   sent += static_cast<std::size_t>(w);
               }
+              while (sent == limit && end == End::hold && !stop_)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
               close(fd);
           }) {}
     // A reader that comes and goes wakes a feeder still waiting to open the
     // FIFO (the program died before it opened its input); its writes then
     // fail, as they do once the program is gone.
     ~FifoFeeder() {
-        close(open(fifo_.c_str(), O_RDONLY | O_NONBLOCK));
+        stop_ = true;
+        close(open(fifo_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
         thread_.join();
     }
     FifoFeeder(const FifoFeeder &) = delete;
@@ -798,8 +807,45 @@ class FifoFeeder {
 
   private:
     std::string fifo_;
-    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_; // last: it starts once the members it uses exist
 };
+
+// ThreadSanitizer's runtime (clang 14) takes every signal itself and runs
+// the program's handler later, and that is not dependable: now and then a
+// signal is dropped and the run goes on, and a signal that lands while the
+// runtime records a mutex operation can run the handler there, where its
+// unlink waits for a lock the runtime already holds. The stopped-runs test
+// is therefore left to the other builds.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool under_thread_sanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool under_thread_sanitizer = true;
+#else
+constexpr bool under_thread_sanitizer = false;
+#endif
+#else
+constexpr bool under_thread_sanitizer = false;
+#endif
+
+// Sends `signo` to `pid` and waits up to a minute for the program to end;
+// returns its wait status, or -1 when it still ran (it is then killed).
+int stop_with(pid_t pid, int signo) {
+    kill(pid, signo);
+    for (int i = 0; i < 6000; ++i) {
+        int raw = 0;
+        const pid_t got = waitpid(pid, &raw, WNOHANG);
+        if (got == pid)
+            return raw;
+        if (got < 0)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
 
 // Waits until the replacement's temporary file in `dir` holds `bytes`.
 bool temp_reaches(const ScratchDir &dir, std::uintmax_t bytes) {
@@ -814,14 +860,18 @@ bool temp_reaches(const ScratchDir &dir, std::uintmax_t bytes) {
     return false;
 }
 
-// Runs stopped by every signal that ends the program, while it reads a FIFO
-// that never ends: once its temporary file exists, and once worker threads
-// have written several slots. The moment of the signal never decides the
-// outcome (a run that cannot finish cannot be caught finishing): the output
-// keeps its old bytes, the program dies of that signal without a core file,
-// and a caught signal leaves no temporary file; SIGKILL at most one, named
-// after the output. A run whose input ends gives the whole result.
+// Runs stopped by every signal that ends the program, while it waits for
+// more of a FIFO that is never closed: once its temporary file exists, and
+// once worker threads have written several slots. The moment of the signal
+// never decides the outcome (a run that cannot finish cannot be caught
+// finishing): the output keeps its old bytes, the program dies of that
+// signal without a core file, and a caught signal leaves no temporary file;
+// SIGKILL at most one, named after the output. A run whose input ends gives
+// the whole result.
 TEST(Cli, StoppedRunsLeaveTheOldOutputOrTheWholeResult) {
+    if (under_thread_sanitizer)
+        GTEST_SKIP() << "ThreadSanitizer's runtime drops or deadlocks on some asynchronous "
+                        "signals: the other builds run this test";
     ScratchDir dir;
     Random rng(39);
     const Bytes plain = rng.bytes(1 << 19);
@@ -844,11 +894,13 @@ TEST(Cli, StoppedRunsLeaveTheOldOutputOrTheWholeResult) {
             const pid_t pid = spawn_velkfile({fifo, out}, {"VELKFILE_THREADS=2"});
             ASSERT_GT(pid, 0);
             {
-                const FifoFeeder feeder(fifo, plain);
+                // Enough that the written part passes `reached` whatever the
+                // ring of slots still holds.
+                const FifoFeeder feeder(fifo, plain, reached + 8 * default_slot_bytes,
+                                        FifoFeeder::End::hold);
                 EXPECT_TRUE(temp_reaches(dir, reached));
-                kill(pid, signo);
-                int raw = 0;
-                ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+                const int raw = stop_with(pid, signo);
+                ASSERT_NE(raw, -1) << "still running a minute after the signal";
                 EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == signo && !WCOREDUMP(raw)) << raw;
             }
             EXPECT_EQ(read_file(dir / "out"), old);
@@ -868,7 +920,7 @@ TEST(Cli, StoppedRunsLeaveTheOldOutputOrTheWholeResult) {
     const pid_t pid = spawn_velkfile({fifo, out}, {"VELKFILE_THREADS=2"});
     ASSERT_GT(pid, 0);
     {
-        const FifoFeeder feeder(fifo, plain, plain.size());
+        const FifoFeeder feeder(fifo, plain, plain.size(), FifoFeeder::End::close);
         int raw = 0;
         ASSERT_EQ(waitpid(pid, &raw, 0), pid);
         EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw;
