@@ -208,9 +208,9 @@ void *worker_main(void *arg) {
     return nullptr;
 }
 
-// Starts up to `wanted` workers. They block every signal, so a handler the
-// program installs runs on the thread that owns the streams. Returns how
-// many started; with none, the reader processes each slot itself.
+// Starts up to `wanted` worker threads. They block every signal, so a
+// handler the program installs runs on the thread that owns the streams.
+// Returns how many started; with none, the reader does every job itself.
 unsigned start_workers(Pipeline &p, unsigned wanted) {
     sigset_t all, old;
     sigfillset(&all);
@@ -329,10 +329,20 @@ StreamResult run_pipeline(Pipeline &p, std::FILE *in, std::FILE *out, unsigned w
     std::uint64_t written = 0;
     for (;;) {
         pthread_mutex_lock(&p.lock);
-        // Wait for the oldest job only when there is nothing to read either.
+        // With nothing to read and the oldest job not done, this thread does
+        // a job that no worker has taken; it waits only when there is none.
         while (written < p.published && !p.slots[written % p.slot_count].done &&
-               (r.over || p.published - written == p.slot_count))
-            pthread_cond_wait(&p.done, &p.lock);
+               (r.over || p.published - written == p.slot_count)) {
+            if (p.taken == p.published) {
+                pthread_cond_wait(&p.done, &p.lock);
+                continue;
+            }
+            Slot &s = p.slots[p.taken++ % p.slot_count];
+            pthread_mutex_unlock(&p.lock);
+            p.process(s);
+            pthread_mutex_lock(&p.lock);
+            s.done = true;
+        }
         Slot *head = written < p.published ? &p.slots[written % p.slot_count] : nullptr;
         const bool head_done = head != nullptr && head->done;
         pthread_mutex_unlock(&p.lock);
@@ -354,13 +364,10 @@ StreamResult run_pipeline(Pipeline &p, std::FILE *in, std::FILE *out, unsigned w
         if (!job)
             continue;
         // Threads start with the first slot that the input does not end in:
-        // an input of one slot is done here, without them.
-        if (p.started == 0 && !r.over && p.published == 0)
-            start_workers(p, workers);
-        if (p.started == 0) {
-            p.process(s);
-            s.done = true;
-        }
+        // an input of one slot is done here, without them. This thread is
+        // the last of the workers.
+        if (workers > 1 && p.started == 0 && !r.over && p.published == 0)
+            start_workers(p, workers - 1);
         pthread_mutex_lock(&p.lock);
         ++p.published;
         pthread_cond_signal(&p.work);

@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: MIT
 // Streaming, on one core or several: the calling thread reads consecutive
 // slots of the input and writes them back out in order, while worker
-// threads (when there are any) encrypt or decrypt the slots in between. Only the modes whose blocks
-// do not depend on one another take this way: ECB both ways and CBC decryption, where the chain
-// input of each slot is the cipher block before it, known when it is read. CBC encryption stays on
-// the calling thread.
+// threads (when there are any) encrypt or decrypt the slots in between.
+// The calling thread is one of the workers: with n, n - 1 threads are
+// started, and it takes a job itself whenever it has nothing to read and
+// the oldest slot is not ready to write. (Were it only to read and write,
+// it would share the CPUs with n busy workers and get less than a CPU of
+// its own, and the output would wait for it.) Only the modes whose blocks
+// do not depend on one another take this way: ECB both ways and CBC
+// decryption, where the chain input of each slot is the cipher block before
+// it, known when it is read. CBC encryption stays on the calling thread.
 //
 // With no workers the ring is one slot, the caller's buffer. The output and
 // the result do not depend on the number of workers, only on the slot
