@@ -80,11 +80,11 @@ template <class Slice> [[gnu::always_inline]] inline Slice mask(const Mask &m) {
 //
 // The record lists a circuit's gates in the order the searches left
 // them, which keeps many values alive at once: with the sixteen registers
-// of AVX2 the compilers then spill and reload. The round evaluates each circuit in an
-// order chosen here instead, gate by gate from those whose operands are
-// ready: the one that ends the most values (its operands' last uses) and
-// starts the fewest (inputs it is the first to read), on a tie the one that
-// reads the value computed last. Each input is read from r and keyed just
+// of AVX2 the compilers then spill and reload. The round evaluates each
+// circuit in an order chosen here instead, gate by gate from those whose
+// operands are ready: the one that ends the most values (its operands' last
+// uses) and starts the fewest (inputs it is the first to read), on a tie
+// the one that reads the value computed last. Each input is read from r and keyed just
 // before the first gate that needs it, and each output is XORed into l as
 // soon as its gate is done, so no value waits for the end of the circuit.
 

@@ -187,6 +187,17 @@ struct Pipeline {
         const bool chained = direction == Direction::encrypt && mode == mode_cbc;
         process_blocks(direction, mode, s.data, s.length, *key, chained ? encrypt_chain : s.chain);
     }
+
+    // Does the oldest job that nobody has taken, for a worker thread or for
+    // the reader. Called, and returns, with `lock` held.
+    void do_next_job() {
+        Slot &s = slots[taken++ % slot_count];
+        pthread_mutex_unlock(&lock);
+        process(s);
+        pthread_mutex_lock(&lock);
+        s.done = true;
+        pthread_cond_signal(&done); // the writer is the only one waiting
+    }
 };
 
 void *worker_main(void *arg) {
@@ -197,12 +208,7 @@ void *worker_main(void *arg) {
             pthread_cond_wait(&p.work, &p.lock);
         if (p.stop)
             break;
-        Slot &s = p.slots[p.taken++ % p.slot_count];
-        pthread_mutex_unlock(&p.lock);
-        p.process(s);
-        pthread_mutex_lock(&p.lock);
-        s.done = true;
-        pthread_cond_signal(&p.done); // the writer is the only one waiting
+        p.do_next_job();
     }
     pthread_mutex_unlock(&p.lock);
     return nullptr;
@@ -333,15 +339,10 @@ StreamResult run_pipeline(Pipeline &p, std::FILE *in, std::FILE *out, unsigned w
         // a job that no worker has taken; it waits only when there is none.
         while (written < p.published && !p.slots[written % p.slot_count].done &&
                (r.over || p.published - written == p.slot_count)) {
-            if (p.taken == p.published) {
+            if (p.taken < p.published)
+                p.do_next_job();
+            else
                 pthread_cond_wait(&p.done, &p.lock);
-                continue;
-            }
-            Slot &s = p.slots[p.taken++ % p.slot_count];
-            pthread_mutex_unlock(&p.lock);
-            p.process(s);
-            pthread_mutex_lock(&p.lock);
-            s.done = true;
         }
         Slot *head = written < p.published ? &p.slots[written % p.slot_count] : nullptr;
         const bool head_done = head != nullptr && head->done;
