@@ -53,13 +53,14 @@ using Slice512 = std::uint64_t __attribute__((vector_size(64)));
 template <class Slice> constexpr std::size_t lanes = sizeof(Slice) / sizeof(std::uint64_t);
 template <class Slice> constexpr std::size_t batch_blocks = 64 * lanes<Slice>;
 
-// One subkey bit as the key object keeps it: the mask twice.
-using Mask = std::uint64_t[2];
+// One subkey bit as the key object keeps it: the mask four times.
+using Mask = std::uint64_t[4];
 
-// The mask in every lane: the 16-byte width reads it as it is, the wider
-// ones broadcast one word of it as they load it.
+// The mask in every lane: the 16- and 32-byte widths read it as it is (a
+// load the XOR takes as its operand), the 64-byte width broadcasts one word
+// of it as it loads it.
 template <class Slice> [[gnu::always_inline]] inline Slice mask(const Mask &m) {
-    if constexpr (sizeof(Slice) == sizeof(Mask)) {
+    if constexpr (sizeof(Slice) <= sizeof(Mask)) {
         Slice v;
         std::memcpy(&v, m, sizeof v);
         return v;
@@ -713,8 +714,8 @@ Ede3BulkKey::Ede3BulkKey(const des_subkeys ks1, const des_subkeys ks2,
         const std::uint64_t pair = std::uint64_t{s[2 * round]} << 32 | s[2 * round + 1];
         for (unsigned k = 0; k < 48; ++k) {
             const std::uint64_t m = 0 - ((pair >> schedule_position(k)) & 1u);
-            masks[48 * i + k][0] = m;
-            masks[48 * i + k][1] = m;
+            for (std::uint64_t &word : masks[48 * i + k])
+                word = m;
         }
     }
 }

@@ -23,7 +23,7 @@ namespace velk {
 // The key of one three-key EDE operation in the forms the block paths use:
 // the three schedules, and every subkey bit of the 48 rounds as an all-zeros
 // or all-ones mask. Built once per file, read by any number of threads at
-// once, cleared when destroyed. About 37 KiB: keep it off small stacks.
+// once, cleared when destroyed. About 74 KiB: keep it off small stacks.
 class Ede3BulkKey {
   public:
     Ede3BulkKey(const des_subkeys k1, const des_subkeys k2, const des_subkeys k3) noexcept;
@@ -33,9 +33,11 @@ class Ede3BulkKey {
 
     static constexpr std::size_t mask_count = 48 * 48;
 
-    // Round i (0..47 of E_K1, D_K2, E_K3), subkey bit j (0..47): both words
-    // of masks[48 * i + j] are 0 or ~0. Decryption reads the rounds backwards.
-    alignas(64) std::uint64_t masks[mask_count][2];
+    // Round i (0..47 of E_K1, D_K2, E_K3), subkey bit j (0..47): all four
+    // words of masks[48 * i + j] are 0 or ~0, so that the 16- and 32-byte
+    // widths XOR a mask straight from memory. Decryption reads the rounds
+    // backwards.
+    alignas(64) std::uint64_t masks[mask_count][4];
     des_subkeys k1, k2, k3;
 };
 
