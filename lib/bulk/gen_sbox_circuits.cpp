@@ -5,21 +5,24 @@
 //
 //   gen_sbox_circuits search [effort [three-input effort]] > sbox_circuits.txt
 //   gen_sbox_circuits improve RECORD [steps [seed]] > sbox_circuits.txt
+//   gen_sbox_circuits resub RECORD > sbox_circuits.txt
 //   gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp
 //
 // The first builds circuits and writes them as plain text (the record,
 // checked in beside this file); the second walks from a record's circuits
 // to smaller ones that compute the same S-boxes (below) and writes the
-// record again; the third reads a record, checks that every circuit
-// computes its S-box on all 64 inputs, and prints the header, which a test
-// compares byte for byte with the checked-in one. Both searches are
-// deterministic: no floating point, no iteration over a hash table, every
-// nested construction in named steps, the walk's random numbers from its
-// own generator with a fixed seed, so running them again by hand gives the
-// same record on any compiler and machine. The checked-in record is the
-// search's with the defaults (1 and 1), then improved twice in turn, the
-// second run reading the record the first wrote, with 30000000 steps and
-// the seeds 1 and 2 (about 25 minutes on two cores).
+// record again; the third rebuilds gates of a record's two-input circuits
+// with fewer new ones (below) and writes the record again; the last reads
+// a record, checks that every circuit computes its S-box on all 64 inputs,
+// and prints the header, which a test compares byte for byte with the
+// checked-in one. The searches are deterministic: no floating point, no
+// iteration over a hash table, every nested construction in named steps,
+// the walk's random numbers from its own generator with a fixed seed, so
+// running them again by hand gives the same record on any compiler and
+// machine. The checked-in record is the search's with the defaults (1 and
+// 1), then improved twice in turn, the second run reading the record the
+// first wrote, with 30000000 steps and the seeds 1 and 2 (about 25 minutes
+// on two cores), then resubstituted (seconds).
 //
 // A function of the six S-box inputs is a 64-bit truth table (bit x holds its
 // value at input x, with x0 in bit 5 of x). The circuit under construction
@@ -683,7 +686,8 @@ const char *const gate_names[] = {"and", "or", "xor", "andn"};
 // outputs>" followed by one "<imm in hex> <a> <b> <c>" line per operation.
 void print_record(const std::vector<Circuits> &all) {
     std::printf("# SPDX-License-Identifier: MIT\n"
-                "# The S-box circuits found by `gen_sbox_circuits search` and `improve`;\n"
+                "# The S-box circuits found by `gen_sbox_circuits search`, `improve` and\n"
+                "# `resub`;\n"
                 "# the header sbox_circuits.hpp is made from this file by\n"
                 "# `gen_sbox_circuits FILE`.\n");
     for (int s = 0; s < 8; ++s) {
@@ -914,6 +918,51 @@ int evaluate(const Walk &w, std::vector<char> &live, std::vector<TT> &v) {
     return gates;
 }
 
+// What gate i must give: its value wherever complementing it would change
+// an output (one evaluation of the circuit with the gate complemented, all
+// 64 inputs at once), free elsewhere. v holds every live value; flipped is
+// room for the evaluation.
+Want care_want(const Walk &w, const std::vector<char> &live, const std::vector<TT> &v, int i,
+               std::vector<TT> &flipped) {
+    flipped = v;
+    flipped[first_gate + i] = ~v[first_gate + i];
+    for (std::size_t q = i + 1; q < w.n.size(); ++q)
+        if (live[first_gate + q])
+            flipped[first_gate + q] = node_value(w, w.n[q], flipped);
+    TT care = 0;
+    for (int o : w.out)
+        care |= flipped[o] ^ v[o];
+    return {v[first_gate + i] & care, ~v[first_gate + i] & care};
+}
+
+// The want of h for which op1(x, h) meets `want`, for the five ways of
+// combining x and h (XOR, AND, OR, x & ~h, h & ~x); false where x rules
+// the way out. outer_node gives the gate itself.
+bool inner_want(TT tx, int op1, Want want, Want &in) {
+    switch (op1) {
+    case 0:
+        in = {(want.on & ~tx) | (want.off & tx), (want.off & ~tx) | (want.on & tx)};
+        return true;
+    case 1:
+        in = {want.on, want.off & tx};
+        return (tx & want.on) == want.on;
+    case 2:
+        in = {want.on & ~tx, want.off};
+        return (tx & want.off) == 0;
+    case 3:
+        in = {want.off & tx, want.on};
+        return (tx & want.on) == want.on;
+    default:
+        in = {want.on, want.off & ~tx};
+        return (tx & want.on) == 0;
+    }
+}
+
+Walk::Node outer_node(int op1, int x, int h) {
+    static constexpr unsigned ops[4] = {XOR, AND, OR, ANDN};
+    return op1 < 4 ? Walk::Node{ops[op1], x, h, zero} : Walk::Node{ANDN, h, x, zero};
+}
+
 // An operation on ins that is 1 on `on` and 0 on `off`, into x; the choices
 // left free are made with r.
 bool refit(const Walk &w, const int ins[3], Want want, const std::vector<TT> &v, Walk::Node &x,
@@ -997,40 +1046,11 @@ void two_operations(const Walk &w, int i, int p, Want want, const std::vector<TT
     if (!w.three) {
         // op1(x, op2(a, b)): the want of op2 follows from op1 and x.
         for (int x : outer) {
-            const TT tx = v[x];
             for (int op1 = 0; op1 < 5; ++op1) {
                 Want in;
-                Walk::Node out{0, x, gp, zero};
-                switch (op1) {
-                case 0:
-                    in = {(want.on & ~tx) | (want.off & tx), (want.off & ~tx) | (want.on & tx)};
-                    out.f = XOR;
-                    break;
-                case 1:
-                    if ((tx & want.on) != want.on)
-                        continue;
-                    in = {want.on, want.off & tx};
-                    out.f = AND;
-                    break;
-                case 2:
-                    if (tx & want.off)
-                        continue;
-                    in = {want.on & ~tx, want.off};
-                    out.f = OR;
-                    break;
-                case 3:
-                    if ((tx & want.on) != want.on)
-                        continue;
-                    in = {want.off & tx, want.on};
-                    out.f = ANDN;
-                    break;
-                default:
-                    if (tx & want.on)
-                        continue;
-                    in = {want.on, want.off & ~tx};
-                    out = {ANDN, gp, x, zero};
-                    break;
-                }
+                if (!inner_want(v[x], op1, want, in))
+                    continue;
+                const Walk::Node out = outer_node(op1, x, gp);
                 for (int a = 0; a < ni; ++a)
                     for (int b = 0; b < ni; ++b)
                         for (unsigned op2 = 0; op2 < 4; ++op2)
@@ -1101,16 +1121,7 @@ Walk walk(Walk cur, long long steps, std::uint64_t seed) {
         for (int q : gates)
             if (q < i)
                 earlier.push_back(first_gate + q);
-        // The care set of gate i.
-        flipped = v;
-        flipped[first_gate + i] = ~v[first_gate + i];
-        for (int q = i + 1; q < count; ++q)
-            if (live[first_gate + q])
-                flipped[first_gate + q] = node_value(cur, cur.n[q], flipped);
-        TT care = 0;
-        for (int o : cur.out)
-            care |= flipped[o] ^ v[o];
-        const Want want{v[first_gate + i] & care, ~v[first_gate + i] & care};
+        const Want want = care_want(cur, live, v, i, flipped);
         const unsigned kind = r.below(2000);
         Walk next;
         int next_size = -1;
@@ -1234,6 +1245,190 @@ std::vector<Circuits> improve(std::vector<Circuits> all, long long steps, std::u
     return all;
 }
 
+// ---- Resubstitution: a gate and the gates only it needs, rebuilt smaller ----
+//
+// `resub` takes each live gate of a two-input circuit, last first, and
+// looks, exhaustively, for one, two or three new gates on values outside
+// its fanout that meet its care set: op(a, b); op1(x, op2(a, b));
+// op1(x, op2(y, op3(a, b))) and op1(op2(a, b), op3(c, d)). Where the new
+// gates free more gates than they add (the old gate and every gate only it
+// needed), the circuit takes them, and the search starts again until no
+// gate can be rebuilt smaller. The walk cannot reach these: it changes one
+// gate at a time, or two next to a dead one. No random numbers: the result
+// depends only on the record read. About a minute and a half.
+
+// The live gates of w (in any order of dependencies) in an order where
+// every operand comes first, and the dead ones dropped.
+Walk in_dependency_order(const Walk &w) {
+    const int count = static_cast<int>(w.n.size());
+    std::vector<char> live(first_gate + count, 0);
+    for (int o : w.out)
+        live[o] = 1;
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (int i = 0; i < count; ++i)
+            if (live[first_gate + i])
+                for (int a : {w.n[i].a, w.n[i].b, w.n[i].c})
+                    if (!live[a])
+                        live[a] = grew = true;
+    }
+    std::vector<int> placed(first_gate + count, -1);
+    std::iota(placed.begin(), placed.begin() + first_gate, 0);
+    Walk o{w.s, w.three, {}, {}};
+    for (bool placing = true; placing;) {
+        placing = false;
+        for (int i = 0; i < count; ++i) {
+            const Walk::Node &x = w.n[i];
+            if (live[first_gate + i] && placed[first_gate + i] < 0 && placed[x.a] >= 0 &&
+                placed[x.b] >= 0 && placed[x.c] >= 0) {
+                placed[first_gate + i] = first_gate + static_cast<int>(o.n.size());
+                o.n.push_back({x.f, placed[x.a], placed[x.b], placed[x.c]});
+                placing = true;
+            }
+        }
+    }
+    for (int j = 0; j < 4; ++j)
+        o.out[j] = placed[w.out[j]];
+    return o;
+}
+
+// One gate of w rebuilt smaller, if any can be; true if w changed.
+bool resub_once(Walk &w) {
+    const int count = static_cast<int>(w.n.size());
+    std::vector<TT> v(first_gate + count), flipped;
+    for (int i = 0; i < first_gate; ++i)
+        v[i] = i < inputs ? var_tt(i) : i == zero ? 0 : ~TT{0};
+    std::vector<char> live, scratch;
+    const int size = evaluate(w, live, v);
+    for (int i = count - 1; i >= 0; --i) {
+        if (!live[first_gate + i])
+            continue;
+        const Want want = care_want(w, live, v, i, flipped);
+        // The gates that die with gate i besides itself: k new gates pay
+        // only where at least k die.
+        Walk cut = w;
+        cut.n[i] = {AND, zero, zero, zero};
+        const int freed = size - mark_live(cut, scratch);
+        // The values outside gate i's fanout.
+        std::vector<char> fanout(first_gate + count, 0);
+        fanout[first_gate + i] = 1;
+        for (int q = i + 1; q < count; ++q)
+            fanout[first_gate + q] = fanout[w.n[q].a] || fanout[w.n[q].b];
+        std::vector<int> vals;
+        for (int q = 0; q < first_gate + count; ++q)
+            if (q != ones && (q < first_gate || (live[q] && !fanout[q])))
+                vals.push_back(q);
+        // New gates appended, the last taking gate i's place, then put in order.
+        const auto take = [&](std::initializer_list<Walk::Node> gates) {
+            Walk t = w;
+            t.n.insert(t.n.end(), gates);
+            const int now = first_gate + static_cast<int>(t.n.size()) - 1;
+            for (Walk::Node &x : t.n) {
+                x.a = x.a == first_gate + i ? now : x.a;
+                x.b = x.b == first_gate + i ? now : x.b;
+            }
+            for (int &o : t.out)
+                o = o == first_gate + i ? now : o;
+            t.n[i] = {AND, zero, zero, zero};
+            t = in_dependency_order(t);
+            std::vector<TT> tv(first_gate + t.n.size());
+            std::copy(v.begin(), v.begin() + first_gate, tv.begin());
+            const int n = evaluate(t, scratch, tv);
+            if (n < 0 || n >= size)
+                return false;
+            w = t;
+            return true;
+        };
+        // Every gate on two of those values, one per value it gives.
+        struct Pair {
+            TT t;
+            Walk::Node g;
+        };
+        std::vector<Pair> pairs;
+        std::unordered_map<TT, char> given;
+        for (int a : vals)
+            for (int b : vals)
+                for (unsigned op = AND; op <= ANDN; ++op)
+                    if (a != b && (op == ANDN || a < b)) {
+                        const TT t = apply(static_cast<int>(op), v[a], v[b]);
+                        if (given.emplace(t, 0).second)
+                            pairs.push_back({t, {op, a, b, zero}});
+                    }
+        const auto pair_meeting = [&](Want s) -> const Pair * {
+            for (const Pair &p : pairs)
+                if (meets(p.t, s))
+                    return &p;
+            return nullptr;
+        };
+        if (freed < 1)
+            continue;
+        if (const Pair *p = pair_meeting(want); p && take({p->g}))
+            return true;
+        if (freed < 2)
+            continue;
+        const int first_new = first_gate + count;
+        for (int x : vals)
+            for (int op1 = 0; op1 < 5; ++op1) {
+                Want in;
+                if (!inner_want(v[x], op1, want, in))
+                    continue;
+                if (const Pair *p = pair_meeting(in);
+                    p && take({p->g, outer_node(op1, x, first_new)}))
+                    return true;
+            }
+        if (freed < 3)
+            continue;
+        for (int x : vals)
+            for (int op1 = 0; op1 < 5; ++op1) {
+                Want in1;
+                if (!inner_want(v[x], op1, want, in1))
+                    continue;
+                for (int y : vals)
+                    for (int op2 = 0; op2 < 5; ++op2) {
+                        Want in2;
+                        if (!inner_want(v[y], op2, in1, in2))
+                            continue;
+                        if (const Pair *p = pair_meeting(in2);
+                            p && take({p->g, outer_node(op2, y, first_new),
+                                       outer_node(op1, x, first_new + 1)}))
+                            return true;
+                    }
+            }
+        for (const Pair &p : pairs)
+            for (int op1 = 0; op1 < 5; ++op1) {
+                Want in;
+                if (!inner_want(p.t, op1, want, in))
+                    continue;
+                if (const Pair *q = pair_meeting(in);
+                    q && take({p.g, q->g, outer_node(op1, first_new, first_new + 1)}))
+                    return true;
+            }
+    }
+    return false;
+}
+
+// Every two-input circuit of the record rebuilt until no gate can be, two at a time.
+std::vector<Circuits> resub(std::vector<Circuits> all) {
+    std::array<Walk, 8> walks;
+    for (int s = 0; s < 8; ++s)
+        walks[s] = to_walk(s, false, all[s]);
+    std::atomic<int> taken{0};
+    const auto work = [&] {
+        for (int s; (s = taken++) < 8;)
+            while (resub_once(walks[s])) {
+            }
+    };
+    std::thread helper(work);
+    work();
+    helper.join();
+    for (int s = 0; s < 8; ++s) {
+        const std::size_t before = all[s].two.size();
+        from_walk(walks[s], all[s]);
+        std::fprintf(stderr, "S%d: %zu -> %zu gates\n", s + 1, before, all[s].two.size());
+    }
+    return all;
+}
+
 // The search: both forms for every S-box, each output order tried.
 std::vector<Circuits> search(int effort, int effort3) {
     std::vector<Circuits> all(8);
@@ -1278,6 +1473,8 @@ int main(int argc, char **argv) {
         const int effort = argc > 2 ? std::atoi(argv[2]) : 1;
         const int effort3 = argc > 3 ? std::atoi(argv[3]) : 1;
         print_record(search(effort, effort3));
+    } else if (argc == 3 && std::string_view(argv[1]) == "resub") {
+        print_record(resub(read_record(argv[2])));
     } else if (argc >= 3 && std::string_view(argv[1]) == "improve") {
         const long long steps = argc > 3 ? std::atoll(argv[3]) : 100000000;
         const std::uint64_t seed = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 1;
@@ -1289,6 +1486,7 @@ int main(int argc, char **argv) {
                      "usage: gen_sbox_circuits search [effort [three-input effort]]"
                      " > sbox_circuits.txt\n"
                      "       gen_sbox_circuits improve RECORD [steps [seed]] > sbox_circuits.txt\n"
+                     "       gen_sbox_circuits resub RECORD > sbox_circuits.txt\n"
                      "       gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp\n");
         return 2;
     }
