@@ -1366,34 +1366,31 @@ bool resub_once(Walk &w) {
             return true;
         if (freed < 2)
             continue;
+        // Each value x and way op1 for which op1(x, h) can meet s, with the
+        // want of h, handed to f until it returns true.
+        const auto outer_ways = [&](Want s, auto f) {
+            for (int x : vals)
+                for (int op1 = 0; op1 < 5; ++op1)
+                    if (Want in; inner_want(v[x], op1, s, in) && f(x, op1, in))
+                        return true;
+            return false;
+        };
         const int first_new = first_gate + count;
-        for (int x : vals)
-            for (int op1 = 0; op1 < 5; ++op1) {
-                Want in;
-                if (!inner_want(v[x], op1, want, in))
-                    continue;
-                if (const Pair *p = pair_meeting(in);
-                    p && take({p->g, outer_node(op1, x, first_new)}))
-                    return true;
-            }
+        if (outer_ways(want, [&](int x, int op1, Want in) {
+                const Pair *p = pair_meeting(in);
+                return p && take({p->g, outer_node(op1, x, first_new)});
+            }))
+            return true;
         if (freed < 3)
             continue;
-        for (int x : vals)
-            for (int op1 = 0; op1 < 5; ++op1) {
-                Want in1;
-                if (!inner_want(v[x], op1, want, in1))
-                    continue;
-                for (int y : vals)
-                    for (int op2 = 0; op2 < 5; ++op2) {
-                        Want in2;
-                        if (!inner_want(v[y], op2, in1, in2))
-                            continue;
-                        if (const Pair *p = pair_meeting(in2);
-                            p && take({p->g, outer_node(op2, y, first_new),
-                                       outer_node(op1, x, first_new + 1)}))
-                            return true;
-                    }
-            }
+        if (outer_ways(want, [&](int x, int op1, Want in1) {
+                return outer_ways(in1, [&](int y, int op2, Want in2) {
+                    const Pair *p = pair_meeting(in2);
+                    return p && take({p->g, outer_node(op2, y, first_new),
+                                      outer_node(op1, x, first_new + 1)});
+                });
+            }))
+            return true;
         for (const Pair &p : pairs)
             for (int op1 = 0; op1 < 5; ++op1) {
                 Want in;
