@@ -6,13 +6,16 @@
 //   gen_sbox_circuits search [effort [three-input effort]] > sbox_circuits.txt
 //   gen_sbox_circuits improve RECORD [steps [seed]] > sbox_circuits.txt
 //   gen_sbox_circuits resub RECORD > sbox_circuits.txt
+//   gen_sbox_circuits rebuild RECORD [effort [rounds [S-box]]] > sbox_circuits.txt
 //   gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp
 //
 // The first builds circuits and writes them as plain text (the record,
 // checked in beside this file); the second walks from a record's circuits
 // to smaller ones that compute the same S-boxes (below) and writes the
 // record again; the third rebuilds gates of a record's two-input circuits
-// with fewer new ones (below) and writes the record again; the last reads
+// with fewer new ones (below) and writes the record again; the fourth
+// builds some output bits of a record's circuits again on the gates the
+// others need (below) and writes the record again; the last reads
 // a record, checks that every circuit computes its S-box on all 64 inputs,
 // and prints the header, which a test compares byte for byte with the
 // checked-in one. The searches are deterministic: no floating point, no
@@ -22,7 +25,8 @@
 // machine. The checked-in record is the search's with the defaults (1 and
 // 1), then improved twice in turn, the second run reading the record the
 // first wrote, with 30000000 steps and the seeds 1 and 2 (about 25 minutes
-// on two cores), then resubstituted (seconds).
+// on two cores), then resubstituted (seconds), then rebuilt with the
+// defaults (effort 1, no rounds; about 7 minutes).
 //
 // A function of the six S-box inputs is a 64-bit truth table (bit x holds its
 // value at input x, with x0 in bit 5 of x). The circuit under construction
@@ -55,6 +59,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -111,8 +116,9 @@ TT apply3(unsigned imm, TT a, TT b, TT c) {
 }
 
 // Whether the search builds three-input operations (vpternlog) instead of
-// two-input gates.
-bool ternary = false;
+// two-input gates (set per thread: `rebuild` runs searches of both kinds
+// side by side).
+thread_local bool ternary = false;
 
 // Must be 1 on `on`, 0 on `off`.
 struct Want {
@@ -686,8 +692,8 @@ const char *const gate_names[] = {"and", "or", "xor", "andn"};
 // outputs>" followed by one "<imm in hex> <a> <b> <c>" line per operation.
 void print_record(const std::vector<Circuits> &all) {
     std::printf("# SPDX-License-Identifier: MIT\n"
-                "# The S-box circuits found by `gen_sbox_circuits search`, `improve` and\n"
-                "# `resub`;\n"
+                "# The S-box circuits found by `gen_sbox_circuits search`, `improve`,\n"
+                "# `resub` and `rebuild`;\n"
                 "# the header sbox_circuits.hpp is made from this file by\n"
                 "# `gen_sbox_circuits FILE`.\n");
     for (int s = 0; s < 8; ++s) {
@@ -1426,6 +1432,129 @@ std::vector<Circuits> resub(std::vector<Circuits> all) {
     return all;
 }
 
+// ---- Rebuilding output bits on the gates the others need ----
+//
+// `rebuild` takes one, two or three of a circuit's output bits, keeps only
+// the gates the other output bits need, and builds the chosen bits again
+// with the search above (at the effort given) on top of those gates, in
+// every order of the chosen bits, so that they share what the kept bits
+// compute; a two-input result is then resubstituted. Where that is
+// smaller, the circuit takes it, and the choices start again until none
+// gives a smaller circuit. Then, for the number of rounds given, the gates
+// are put in a random order of their dependencies (the search takes the
+// first value that fits, so the order changes what it builds) and the same
+// is done again, the result kept where it is no larger. The walk and
+// resub change a few gates at a time; this replaces an output bit's whole
+// cone. The random orders come from a generator seeded from the S-box and
+// the form, so the record printed depends only on the record read, the
+// effort and the rounds.
+
+// The live gates of w.
+int live_gates(const Walk &w) {
+    std::vector<char> live;
+    return mark_live(w, live);
+}
+
+// w with the output bits in `rip` built again, in `order` (the bits of
+// `rip` first), on the gates the other bits need.
+Walk rebuild_bits(const Walk &w, unsigned rip, const std::array<int, 4> &order, int effort) {
+    const int count = static_cast<int>(w.n.size());
+    std::vector<char> kept(first_gate + count, 0);
+    for (int j = 0; j < 4; ++j)
+        if (!(rip >> j & 1u))
+            kept[w.out[j]] = 1;
+    for (int i = count - 1; i >= 0; --i)
+        if (kept[first_gate + i])
+            for (int a : {w.n[i].a, w.n[i].b, w.n[i].c})
+                kept[a] = 1;
+    Circuit c;
+    std::vector<int> at(first_gate + count);
+    std::iota(at.begin(), at.begin() + first_gate, 0);
+    for (int i = 0; i < count; ++i)
+        if (kept[first_gate + i]) {
+            const Walk::Node &x = w.n[i];
+            at[first_gate + i] = w.three ? c.gate3(x.f, at[x.a], at[x.b], at[x.c])
+                                         : c.gate(static_cast<int>(x.f), at[x.a], at[x.b]);
+        }
+    Walk o{w.s, w.three, {}, {}};
+    for (int j = 0; j < 4; ++j)
+        o.out[j] = at[w.out[j]];
+    ternary = w.three;
+    for (int j : order)
+        if (rip >> j & 1u) {
+            const TT t = output_tt(w.s, j);
+            o.out[j] = synth(c, {t, ~t}, effort);
+        }
+    for (const Gate &g : c.gates)
+        o.n.push_back(w.three ? Walk::Node{static_cast<unsigned>(g.imm), g.a, g.b, g.c}
+                              : Walk::Node{static_cast<unsigned>(g.op), g.a, g.b, zero});
+    return in_dependency_order(o);
+}
+
+// w rebuilt until no choice of output bits gives a smaller circuit.
+Walk rebuild_until_stable(Walk w, int effort) {
+    int size = live_gates(w);
+    for (bool smaller = true; smaller;) {
+        smaller = false;
+        for (int k = 1; k <= 3 && !smaller; ++k)
+            for (unsigned rip = 1; rip < 15 && !smaller; ++rip) {
+                if (std::popcount(rip) != k)
+                    continue;
+                std::array<int, 4> order{};
+                int m = 0;
+                for (int j = 0; j < 4; ++j)
+                    if (rip >> j & 1u)
+                        order[m++] = j;
+                do {
+                    Walk t = rebuild_bits(w, rip, order, effort);
+                    if (!w.three)
+                        while (resub_once(t)) {
+                        }
+                    if (const int n = live_gates(t); n < size) {
+                        w = std::move(t);
+                        size = n;
+                        smaller = true;
+                        break;
+                    }
+                } while (std::next_permutation(order.begin(), order.begin() + k));
+            }
+    }
+    return w;
+}
+
+// The circuits of the record rebuilt, two at a time: every S-box's, or
+// only S-box `only` (1-8).
+std::vector<Circuits> rebuild(std::vector<Circuits> all, int effort, int rounds, int only) {
+    std::vector<Walk> walks;
+    for (int s = 0; s < 8; ++s)
+        if (only == 0 || s == only - 1)
+            for (bool three : {false, true})
+                walks.push_back(to_walk(s, three, all[s]));
+    std::atomic<std::size_t> taken{0};
+    const auto work = [&] {
+        for (std::size_t k; (k = taken++) < walks.size();) {
+            Walk w = rebuild_until_stable(walks[k], effort);
+            Rng r{0x9E3779B97F4A7C15ull ^ (static_cast<std::uint64_t>(w.s * 2 + w.three) << 40)};
+            for (int round = 0; round < rounds; ++round)
+                if (Walk t = rebuild_until_stable(in_dependency_order(reorder(w, r)), effort);
+                    live_gates(t) <= live_gates(w))
+                    w = std::move(t);
+            walks[k] = w;
+        }
+    };
+    std::thread helper(work);
+    work();
+    helper.join();
+    for (const Walk &w : walks) {
+        const std::size_t before = w.three ? all[w.s].three.size() : all[w.s].two.size();
+        from_walk(w, all[w.s]);
+        std::fprintf(stderr, "S%d: %zu -> %zu %s\n", w.s + 1, before,
+                     w.three ? all[w.s].three.size() : all[w.s].two.size(),
+                     w.three ? "three-input operations" : "gates");
+    }
+    return all;
+}
+
 // The search: both forms for every S-box, each output order tried.
 std::vector<Circuits> search(int effort, int effort3) {
     std::vector<Circuits> all(8);
@@ -1472,6 +1601,15 @@ int main(int argc, char **argv) {
         print_record(search(effort, effort3));
     } else if (argc == 3 && std::string_view(argv[1]) == "resub") {
         print_record(resub(read_record(argv[2])));
+    } else if (argc >= 3 && std::string_view(argv[1]) == "rebuild") {
+        const int effort = argc > 3 ? std::atoi(argv[3]) : 1;
+        const int rounds = argc > 4 ? std::atoi(argv[4]) : 0;
+        const int only = argc > 5 ? std::atoi(argv[5]) : 0;
+        if (only < 0 || only > 8) {
+            std::fprintf(stderr, "gen_sbox_circuits: no S-box %s (1-8)\n", argv[5]);
+            return 2;
+        }
+        print_record(rebuild(read_record(argv[2]), effort, rounds, only));
     } else if (argc >= 3 && std::string_view(argv[1]) == "improve") {
         const long long steps = argc > 3 ? std::atoll(argv[3]) : 100000000;
         const std::uint64_t seed = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 1;
@@ -1484,6 +1622,8 @@ int main(int argc, char **argv) {
                      " > sbox_circuits.txt\n"
                      "       gen_sbox_circuits improve RECORD [steps [seed]] > sbox_circuits.txt\n"
                      "       gen_sbox_circuits resub RECORD > sbox_circuits.txt\n"
+                     "       gen_sbox_circuits rebuild RECORD [effort [rounds [S-box]]]"
+                     " > sbox_circuits.txt\n"
                      "       gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp\n");
         return 2;
     }
