@@ -893,12 +893,14 @@ TT node_value(const Walk &w, const Walk::Node &x, const std::vector<TT> &v) {
                    : apply(static_cast<int>(x.f), v[x.a], v[x.b]);
 }
 
-// Marks the live values (the outputs and what they read); returns the number of live gates.
-int mark_live(const Walk &w, std::vector<char> &live) {
+// Marks the live values (the output bits in `bits`, all by default, and
+// what they read); returns the number of live gates.
+int mark_live(const Walk &w, std::vector<char> &live, unsigned bits = 15) {
     const int count = static_cast<int>(w.n.size());
     live.assign(first_gate + count, 0);
-    for (int o : w.out)
-        live[o] = 1;
+    for (int j = 0; j < 4; ++j)
+        if (bits >> j & 1u)
+            live[w.out[j]] = 1;
     int gates = 0;
     for (int i = count - 1; i >= 0; --i)
         if (live[first_gate + i]) {
@@ -1459,14 +1461,8 @@ int live_gates(const Walk &w) {
 // `rip` first), on the gates the other bits need.
 Walk rebuild_bits(const Walk &w, unsigned rip, const std::array<int, 4> &order, int effort) {
     const int count = static_cast<int>(w.n.size());
-    std::vector<char> kept(first_gate + count, 0);
-    for (int j = 0; j < 4; ++j)
-        if (!(rip >> j & 1u))
-            kept[w.out[j]] = 1;
-    for (int i = count - 1; i >= 0; --i)
-        if (kept[first_gate + i])
-            for (int a : {w.n[i].a, w.n[i].b, w.n[i].c})
-                kept[a] = 1;
+    std::vector<char> kept;
+    mark_live(w, kept, 15u & ~rip);
     Circuit c;
     std::vector<int> at(first_gate + count);
     std::iota(at.begin(), at.begin() + first_gate, 0);
