@@ -1230,27 +1230,38 @@ void from_walk(const Walk &w, Circuits &c) {
         (w.three ? c.out3 : c.out2)[j] = number[w.out[j]];
 }
 
-// Every circuit of the record walked, two at a time.
-std::vector<Circuits> improve(std::vector<Circuits> all, long long steps, std::uint64_t seed) {
+// The circuits of the record that take(s, three) chooses, each changed by
+// f on its own, two at a time (so which thread takes which changes
+// nothing), and written back; stderr gets each one's size before and after.
+template <class Take, class F>
+std::vector<Circuits> each_circuit(std::vector<Circuits> all, Take take, F f) {
     std::vector<Walk> walks;
     for (int s = 0; s < 8; ++s)
         for (bool three : {false, true})
-            walks.push_back(to_walk(s, three, all[s]));
+            if (take(s, three))
+                walks.push_back(to_walk(s, three, all[s]));
     std::atomic<std::size_t> taken{0};
     const auto work = [&] {
         for (std::size_t k; (k = taken++) < walks.size();)
-            walks[k] = walk(walks[k], steps, seed);
+            f(walks[k]);
     };
     std::thread helper(work);
     work();
     helper.join();
     for (const Walk &w : walks) {
+        const std::size_t before = w.three ? all[w.s].three.size() : all[w.s].two.size();
         from_walk(w, all[w.s]);
-        std::fprintf(stderr, "S%d: %zu %s\n", w.s + 1,
+        std::fprintf(stderr, "S%d: %zu -> %zu %s\n", w.s + 1, before,
                      w.three ? all[w.s].three.size() : all[w.s].two.size(),
                      w.three ? "three-input operations" : "gates");
     }
     return all;
+}
+
+// Every circuit of the record walked.
+std::vector<Circuits> improve(std::vector<Circuits> all, long long steps, std::uint64_t seed) {
+    return each_circuit(
+        std::move(all), [](int, bool) { return true; }, [&](Walk &w) { w = walk(w, steps, seed); });
 }
 
 // ---- Resubstitution: a gate and the gates only it needs, rebuilt smaller ----
@@ -1412,26 +1423,14 @@ bool resub_once(Walk &w) {
     return false;
 }
 
-// Every two-input circuit of the record rebuilt until no gate can be, two at a time.
+// Every two-input circuit of the record rebuilt until no gate can be.
 std::vector<Circuits> resub(std::vector<Circuits> all) {
-    std::array<Walk, 8> walks;
-    for (int s = 0; s < 8; ++s)
-        walks[s] = to_walk(s, false, all[s]);
-    std::atomic<int> taken{0};
-    const auto work = [&] {
-        for (int s; (s = taken++) < 8;)
-            while (resub_once(walks[s])) {
+    return each_circuit(
+        std::move(all), [](int, bool three) { return !three; },
+        [](Walk &w) {
+            while (resub_once(w)) {
             }
-    };
-    std::thread helper(work);
-    work();
-    helper.join();
-    for (int s = 0; s < 8; ++s) {
-        const std::size_t before = all[s].two.size();
-        from_walk(walks[s], all[s]);
-        std::fprintf(stderr, "S%d: %zu -> %zu gates\n", s + 1, before, all[s].two.size());
-    }
-    return all;
+        });
 }
 
 // ---- Rebuilding output bits on the gates the others need ----
@@ -1518,37 +1517,18 @@ Walk rebuild_until_stable(Walk w, int effort) {
     return w;
 }
 
-// The circuits of the record rebuilt, two at a time: every S-box's, or
-// only S-box `only` (1-8).
+// The circuits of the record rebuilt: every S-box's, or only S-box `only` (1-8).
 std::vector<Circuits> rebuild(std::vector<Circuits> all, int effort, int rounds, int only) {
-    std::vector<Walk> walks;
-    for (int s = 0; s < 8; ++s)
-        if (only == 0 || s == only - 1)
-            for (bool three : {false, true})
-                walks.push_back(to_walk(s, three, all[s]));
-    std::atomic<std::size_t> taken{0};
-    const auto work = [&] {
-        for (std::size_t k; (k = taken++) < walks.size();) {
-            Walk w = rebuild_until_stable(walks[k], effort);
+    return each_circuit(
+        std::move(all), [only](int s, bool) { return only == 0 || s == only - 1; },
+        [&](Walk &w) {
+            w = rebuild_until_stable(w, effort);
             Rng r{0x9E3779B97F4A7C15ull ^ (static_cast<std::uint64_t>(w.s * 2 + w.three) << 40)};
             for (int round = 0; round < rounds; ++round)
                 if (Walk t = rebuild_until_stable(in_dependency_order(reorder(w, r)), effort);
                     live_gates(t) <= live_gates(w))
                     w = std::move(t);
-            walks[k] = w;
-        }
-    };
-    std::thread helper(work);
-    work();
-    helper.join();
-    for (const Walk &w : walks) {
-        const std::size_t before = w.three ? all[w.s].three.size() : all[w.s].two.size();
-        from_walk(w, all[w.s]);
-        std::fprintf(stderr, "S%d: %zu -> %zu %s\n", w.s + 1, before,
-                     w.three ? all[w.s].three.size() : all[w.s].two.size(),
-                     w.three ? "three-input operations" : "gates");
-    }
-    return all;
+        });
 }
 
 // The search: both forms for every S-box, each output order tried.
