@@ -7,7 +7,8 @@
 #   cmake/deps.sh test           everything tests/run_all.sh needs: also g++,
 #                                clang's sanitizer and libFuzzer runtime,
 #                                GoogleTest, Google Benchmark, libssl, BearSSL,
-#                                valgrind and the tools the tests call, and for
+#                                valgrind, cadical (the S-box generator's SAT
+#                                solver) and the tools the tests call, and for
 #                                the other targets Debian's cross compilers
 #                                (aarch64, s390x, i686, mingw-w64), qemu-user,
 #                                and GoogleTest and the C library's debugging
@@ -38,7 +39,7 @@ case $profile in
   build) packages=(cmake ninja-build clang) ;;
   test) packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
                   libssl-dev openssl libbearssl-dev pkg-config groff-base mandoc binutils
-                  valgrind
+                  valgrind cadical
                   g++-aarch64-linux-gnu g++-s390x-linux-gnu g++-i686-linux-gnu
                   g++-mingw-w64-x86-64-posix qemu-user
                   libgtest-dev:arm64 libgtest-dev:s390x libgtest-dev:i386 libc6-dbg:i386) ;;

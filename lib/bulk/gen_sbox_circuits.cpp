@@ -7,6 +7,7 @@
 //   gen_sbox_circuits improve RECORD [steps [seed]] > sbox_circuits.txt
 //   gen_sbox_circuits resub RECORD > sbox_circuits.txt
 //   gen_sbox_circuits rebuild RECORD [effort [rounds [S-box]]] > sbox_circuits.txt
+//   gen_sbox_circuits window RECORD [largest window [conflicts [S-box]]] > sbox_circuits.txt
 //   gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp
 //
 // The first builds circuits and writes them as plain text (the record,
@@ -15,7 +16,9 @@
 // record again; the third rebuilds gates of a record's two-input circuits
 // with fewer new ones (below) and writes the record again; the fourth
 // builds some output bits of a record's circuits again on the gates the
-// others need (below) and writes the record again; the last reads
+// others need (below) and writes the record again; the fifth replaces
+// small windows of gates by fewer ones that a SAT solver finds (below) and
+// writes the record again; the last reads
 // a record, checks that every circuit computes its S-box on all 64 inputs,
 // and prints the header, which a test compares byte for byte with the
 // checked-in one. The searches are deterministic: no floating point, no
@@ -26,7 +29,9 @@
 // 1), then improved twice in turn, the second run reading the record the
 // first wrote, with 30000000 steps and the seeds 1 and 2 (about 25 minutes
 // on two cores), then resubstituted (seconds), then rebuilt with the
-// defaults (effort 1, no rounds; about 7 minutes).
+// defaults (effort 1, no rounds; about 7 minutes), then its windows rebuilt
+// with the defaults (windows up to 7 gates, 30000 conflicts; about 7
+// minutes, with Debian's cadical 1.5.3).
 //
 // A function of the six S-box inputs is a 64-bit truth table (bit x holds its
 // value at input x, with x0 in bit 5 of x). The circuit under construction
@@ -64,10 +69,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <numeric>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
+
+#include <sys/wait.h>
 
 #include "sbox_circuit_types.hpp"
 #include "tables.hpp"
@@ -693,7 +701,7 @@ const char *const gate_names[] = {"and", "or", "xor", "andn"};
 void print_record(const std::vector<Circuits> &all) {
     std::printf("# SPDX-License-Identifier: MIT\n"
                 "# The S-box circuits found by `gen_sbox_circuits search`, `improve`,\n"
-                "# `resub` and `rebuild`;\n"
+                "# `resub`, `rebuild` and `window`;\n"
                 "# the header sbox_circuits.hpp is made from this file by\n"
                 "# `gen_sbox_circuits FILE`.\n");
     for (int s = 0; s < 8; ++s) {
@@ -1531,6 +1539,418 @@ std::vector<Circuits> rebuild(std::vector<Circuits> all, int effort, int rounds,
         });
 }
 
+// Windows of a few gates rebuilt exactly, with a SAT solver. A window is a
+// set of gates closed under the paths between them (no path leaves it and
+// comes back); the question put to the solver is whether `count` new gates,
+// reading the inputs and any gate that does not depend on the window, can
+// take its place: every value the window passed on becomes one of the new
+// gates or one of the values they may read, the gates after the window are
+// kept as they are, and the four outputs must still be the S-box's on all
+// 64 inputs. So the window's values need only be right where an output
+// sees them, and a solution is a smaller circuit for the whole S-box, not
+// only for the window. Windows grow from every gate in turn, breadth first
+// over operands and readers, from two gates to the size given, each one
+// asked for one gate fewer; on success the circuit takes the answer and the
+// windows start again, until none gives a smaller circuit.
+//
+// The solver is the `cadical` program (Debian's package of that name), each
+// problem handed over as a DIMACS file. It runs under a limit on conflicts,
+// not on time, so a problem it gives up on is the same on any machine and
+// the record printed depends only on the record read, the window size, the
+// limit and the solver's version.
+
+// Clauses in DIMACS form. The literals `yes` (always true) and `no` (always
+// false) let values known in advance stand where variables would.
+constexpr int yes = 1 << 30, no = -yes;
+struct Cnf {
+    int vars = 0;
+    long clauses = 0;
+    std::vector<int> lits; // the clauses, each ended by 0
+    bool contradiction = false;
+
+    int var() { return ++vars; }
+    void add(std::initializer_list<int> c) { add(c.begin(), c.end()); }
+    void add(const std::vector<int> &c) { add(c.data(), c.data() + c.size()); }
+    void add(const int *from, const int *to) {
+        const std::size_t at = lits.size();
+        for (; from != to; ++from) {
+            if (*from == yes) {
+                lits.resize(at);
+                return;
+            }
+            if (*from != no)
+                lits.push_back(*from);
+        }
+        contradiction |= lits.size() == at;
+        lits.push_back(0);
+        ++clauses;
+    }
+    // Exactly one of `vs`.
+    void one_of(const std::vector<int> &vs) {
+        add(vs);
+        for (std::size_t i = 0; i < vs.size(); ++i)
+            for (std::size_t k = i + 1; k < vs.size(); ++k)
+                add({-vs[i], -vs[k]});
+    }
+    // r is the value of the function with truth table `table` (bit m for
+    // the operands' values m, the first operand most significant) at the
+    // operands `ops`.
+    void gate(const std::vector<int> &ops, unsigned table, int r) {
+        const int k = static_cast<int>(ops.size());
+        std::vector<int> c(k + 1);
+        for (int m = 0; m < 1 << k; ++m) {
+            for (int i = 0; i < k; ++i)
+                c[i] = (m >> (k - 1 - i) & 1) ? -ops[i] : ops[i];
+            c[k] = (table >> m & 1u) ? r : -r;
+            add(c);
+        }
+    }
+};
+
+int known(bool b) {
+    return b ? yes : no;
+}
+
+// The solver's model (index: variable), or empty where it found none within
+// `conflicts`.
+std::vector<char> solve(const Cnf &f, long conflicts) {
+    if (f.contradiction)
+        return {};
+    const char *dir = std::getenv("TMPDIR");
+    std::string path = std::string(dir && *dir ? dir : "/tmp") + "/gen_sbox_circuits.XXXXXX";
+    const int fd = mkstemp(path.data());
+    std::FILE *out = fd < 0 ? nullptr : fdopen(fd, "w");
+    if (!out) {
+        std::fprintf(stderr, "gen_sbox_circuits: cannot make a file in %s\n",
+                     dir && *dir ? dir : "/tmp");
+        std::exit(1);
+    }
+    std::fprintf(out, "p cnf %d %ld\n", f.vars, f.clauses);
+    for (int l : f.lits)
+        std::fprintf(out, l ? "%d " : "0\n", l);
+    const bool written = std::fclose(out) == 0;
+    const std::string command = "cadical -q -c " + std::to_string(conflicts) + " " + path;
+    std::FILE *p = written ? popen(command.c_str(), "r") : nullptr;
+    std::vector<char> model(f.vars + 1, 0);
+    bool sat = false;
+    std::string line;
+    for (int ch; p && (ch = std::fgetc(p)) != EOF;) {
+        if (ch != '\n') {
+            line += static_cast<char>(ch);
+            continue;
+        }
+        if (line == "s SATISFIABLE")
+            sat = true;
+        else if (line.starts_with("v "))
+            for (const char *q = line.c_str() + 1;;) {
+                char *end;
+                const long v = std::strtol(q, &end, 10);
+                if (end == q)
+                    break;
+                q = end;
+                if (v > 0 && v <= f.vars)
+                    model[v] = 1;
+            }
+        line.clear();
+    }
+    // cadical exits with 10 for satisfiable, 20 for unsatisfiable and 0
+    // where the limit stopped it.
+    const int status = p ? pclose(p) : -1;
+    std::remove(path.c_str());
+    if (!WIFEXITED(status) ||
+        (WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 10 && WEXITSTATUS(status) != 20)) {
+        std::fprintf(stderr, "gen_sbox_circuits: `%s` failed (is cadical installed?)\n",
+                     command.c_str());
+        std::exit(1);
+    }
+    if (!sat)
+        model.clear();
+    return model;
+}
+
+// The window `in_w` of w replaced by `count` new gates, if the solver finds
+// them (w changes and true is returned).
+bool window_once(Walk &w, const std::vector<char> &in_w, int count, long conflicts) {
+    const int n = static_cast<int>(w.n.size());
+    const int arity = w.three ? 3 : 2;
+    std::vector<char> live;
+    mark_live(w, live);
+    std::vector<TT> v(first_gate + n, 0);
+    for (int i = 0; i < inputs; ++i)
+        v[i] = var_tt(i);
+    v[ones] = ~TT{0};
+    for (int i = 0; i < n; ++i)
+        v[first_gate + i] = node_value(w, w.n[i], v);
+    const auto operands = [&](int i) {
+        const Walk::Node &x = w.n[i];
+        return w.three ? std::vector<int>{x.a, x.b, x.c} : std::vector<int>{x.a, x.b};
+    };
+    // after: live, outside the window and reading it; passed: in the
+    // window and read from outside it.
+    std::vector<char> after(first_gate + n, 0), passed(first_gate + n, 0);
+    for (int i = 0; i < n; ++i)
+        if (live[first_gate + i] && !in_w[i])
+            for (int a : operands(i))
+                if (a >= first_gate && (in_w[a - first_gate] || after[a])) {
+                    after[first_gate + i] = 1;
+                    passed[a] |= in_w[a - first_gate];
+                }
+    for (int o : w.out)
+        if (o >= first_gate && in_w[o - first_gate])
+            passed[o] = 1;
+    // What the new gates may read: the inputs, all ones (a two-input
+    // circuit's NOT is an XOR with it), the gates that stay and do not
+    // depend on the window.
+    std::vector<int> readable(inputs);
+    std::iota(readable.begin(), readable.end(), 0);
+    if (!w.three)
+        readable.push_back(ones);
+    for (int i = 0; i < n; ++i)
+        if (live[first_gate + i] && !in_w[i] && !after[first_gate + i])
+            readable.push_back(first_gate + i);
+    const int nr = static_cast<int>(readable.size());
+
+    Cnf f;
+    // New gate j: its operands (one of the readable values or of the
+    // earlier new gates each, all different and in increasing order), its
+    // truth table, its value and its operands' values on each input.
+    std::vector<std::vector<std::vector<int>>> pick(count);
+    std::vector<std::vector<int>> table(count), value(count, std::vector<int>(64));
+    const auto choice = [&](int c, int r) {
+        return c < nr ? known(v[readable[c]] >> r & 1u) : value[c - nr][r];
+    };
+    for (int j = 0; j < count; ++j) {
+        const int choices = nr + j;
+        pick[j].assign(arity, std::vector<int>(choices));
+        for (std::vector<int> &slot : pick[j]) {
+            for (int &p : slot)
+                p = f.var();
+            f.one_of(slot);
+        }
+        for (int s = 0; s + 1 < arity; ++s)
+            for (int c = 0; c < choices; ++c)
+                for (int d = 0; d <= c; ++d)
+                    f.add({-pick[j][s][c], -pick[j][s + 1][d]});
+        table[j].resize(1 << arity);
+        for (int &t : table[j])
+            t = f.var();
+        if (w.three) { // not constant
+            std::vector<int> some = table[j], not_all;
+            for (int t : table[j])
+                not_all.push_back(-t);
+            f.add(some);
+            f.add(not_all);
+        } else { // a & b, a | b, a ^ b, a & ~b, b & ~a (bit 2a + b)
+            for (unsigned t = 0; t < 16; ++t)
+                if (t != 0x8 && t != 0xE && t != 0x6 && t != 0x4 && t != 0x2) {
+                    std::vector<int> c;
+                    for (int m = 0; m < 4; ++m)
+                        c.push_back((t >> m & 1u) ? -table[j][m] : table[j][m]);
+                    f.add(c);
+                }
+        }
+        for (int r = 0; r < 64; ++r) {
+            value[j][r] = f.var();
+            std::vector<int> ops(arity), c(arity + 2);
+            for (int s = 0; s < arity; ++s) {
+                ops[s] = f.var();
+                for (int k = 0; k < choices; ++k) {
+                    f.add({-pick[j][s][k], -ops[s], choice(k, r)});
+                    f.add({-pick[j][s][k], ops[s], -choice(k, r)});
+                }
+            }
+            for (int m = 0; m < 1 << arity; ++m) {
+                for (int s = 0; s < arity; ++s)
+                    c[s] = (m >> (arity - 1 - s) & 1) ? -ops[s] : ops[s];
+                c[arity] = -table[j][m];
+                c[arity + 1] = value[j][r];
+                f.add(c);
+                c[arity] = table[j][m];
+                c[arity + 1] = -value[j][r];
+                f.add(c);
+            }
+        }
+    }
+    // Each value the window passed on: which new or readable value it
+    // becomes, and its value on each input; the gates after the window as
+    // they are; the outputs the S-box's.
+    std::vector<int> passed_on;
+    std::vector<std::vector<int>> becomes;
+    std::vector<std::vector<int>> now(first_gate + n);
+    for (int a = first_gate; a < first_gate + n; ++a)
+        if (passed[a]) {
+            std::vector<int> b(nr + count);
+            for (int &x : b)
+                x = f.var();
+            f.one_of(b);
+            now[a].resize(64);
+            for (int r = 0; r < 64; ++r) {
+                now[a][r] = f.var();
+                for (int k = 0; k < nr + count; ++k) {
+                    f.add({-b[k], -now[a][r], choice(k, r)});
+                    f.add({-b[k], now[a][r], -choice(k, r)});
+                }
+            }
+            passed_on.push_back(a);
+            becomes.push_back(std::move(b));
+        }
+    // Every new gate is read (no answer has one that is not).
+    for (int j = 0; j < count; ++j) {
+        std::vector<int> readers;
+        for (int k = j + 1; k < count; ++k)
+            for (int s = 0; s < arity; ++s)
+                readers.push_back(pick[k][s][nr + j]);
+        for (const std::vector<int> &b : becomes)
+            readers.push_back(b[nr + j]);
+        f.add(readers);
+    }
+    const auto at = [&](int a, int r) {
+        return now[a].empty() ? known(v[a] >> r & 1u) : now[a][r];
+    };
+    for (int i = 0; i < n; ++i)
+        if (after[first_gate + i]) {
+            const Walk::Node &x = w.n[i];
+            const unsigned t = w.three ? x.f : static_cast<unsigned>(apply(x.f, 0xC, 0xA) & 0xF);
+            now[first_gate + i].resize(64);
+            for (int r = 0; r < 64; ++r) {
+                std::vector<int> ops;
+                for (int a : operands(i))
+                    ops.push_back(at(a, r));
+                f.gate(ops, t, now[first_gate + i][r] = f.var());
+            }
+        }
+    for (int j = 0; j < 4; ++j)
+        for (int r = 0; r < 64; ++r)
+            f.add({(output_tt(w.s, j) >> r & 1u) ? at(w.out[j], r) : -at(w.out[j], r)});
+
+    const std::vector<char> model = solve(f, conflicts);
+    if (model.empty())
+        return false;
+    // The answer: the new gates after the old ones, the readers of the
+    // window's values pointed at what they became, in dependency order.
+    Walk t = w;
+    const auto id = [&](int c) { return c < nr ? readable[c] : first_gate + n + (c - nr); };
+    const auto chosen = [&](const std::vector<int> &vars) {
+        return id(static_cast<int>(
+            std::find_if(vars.begin(), vars.end(), [&](int x) { return model[x]; }) -
+            vars.begin()));
+    };
+    for (int j = 0; j < count; ++j) {
+        int op[3] = {zero, zero, zero};
+        for (int s = 0; s < arity; ++s)
+            op[s] = chosen(pick[j][s]);
+        unsigned tt = 0;
+        for (int m = 0; m < 1 << arity; ++m)
+            tt |= static_cast<unsigned>(model[table[j][m]]) << m;
+        if (w.three)
+            t.n.push_back({tt, op[0], op[1], op[2]});
+        else if (tt == 0x2)
+            t.n.push_back({ANDN, op[1], op[0], zero});
+        else
+            t.n.push_back({static_cast<unsigned>(tt == 0x8   ? AND
+                                                 : tt == 0xE ? OR
+                                                 : tt == 0x6 ? XOR
+                                                             : ANDN),
+                           op[0], op[1], zero});
+    }
+    std::vector<int> to(first_gate + n + count);
+    std::iota(to.begin(), to.end(), 0);
+    for (std::size_t k = 0; k < passed_on.size(); ++k)
+        to[passed_on[k]] = chosen(becomes[k]);
+    for (int i = 0; i < n; ++i) {
+        Walk::Node &x = t.n[i];
+        x = {x.f, to[x.a], to[x.b], to[x.c]};
+    }
+    for (int &o : t.out)
+        o = to[o];
+    t = in_dependency_order(t);
+    std::vector<TT> check(first_gate + t.n.size());
+    std::copy(v.begin(), v.begin() + first_gate, check.begin());
+    if (evaluate(t, live, check) < 0) {
+        std::fprintf(stderr, "gen_sbox_circuits: the solver's answer is wrong\n");
+        std::exit(1);
+    }
+    w = std::move(t);
+    return true;
+}
+
+// The window of `size` gates grown from gate g, closed under the paths
+// between its gates; false where it cannot grow that far or the closure
+// makes it larger.
+bool grow_window(const Walk &w, const std::vector<char> &live,
+                 const std::vector<std::vector<int>> &readers, int g, int size,
+                 std::vector<char> &in_w) {
+    const int n = static_cast<int>(w.n.size());
+    in_w.assign(n, 0);
+    in_w[g] = 1;
+    std::vector<int> queue{g};
+    for (std::size_t q = 0; q < queue.size(); ++q) {
+        const Walk::Node &x = w.n[queue[q]];
+        std::vector<int> next;
+        for (int a : {x.a, x.b, x.c})
+            if (a >= first_gate)
+                next.push_back(a - first_gate);
+        next.insert(next.end(), readers[queue[q]].begin(), readers[queue[q]].end());
+        for (int m : next)
+            if (static_cast<int>(queue.size()) < size && !in_w[m]) {
+                in_w[m] = 1;
+                queue.push_back(m);
+            }
+    }
+    if (static_cast<int>(queue.size()) < size)
+        return false;
+    std::vector<char> below(n, 0), above(n, 0);
+    for (int i = 0; i < n; ++i)
+        if (live[first_gate + i])
+            for (int a : {w.n[i].a, w.n[i].b, w.n[i].c})
+                if (a >= first_gate && (in_w[a - first_gate] || below[a - first_gate]))
+                    below[i] = 1;
+    for (int i = n - 1; i >= 0; --i)
+        if (in_w[i] || above[i])
+            for (int a : {w.n[i].a, w.n[i].b, w.n[i].c})
+                if (a >= first_gate)
+                    above[a - first_gate] = 1;
+    for (int i = 0; i < n; ++i)
+        if (!in_w[i] && below[i] && above[i])
+            return false;
+    return true;
+}
+
+Walk window_until_stable(Walk w, int largest, long conflicts) {
+    for (bool smaller = true; smaller;) {
+        smaller = false;
+        for (int size = 2; size <= largest && !smaller; ++size) {
+            const int n = static_cast<int>(w.n.size());
+            std::vector<char> live, in_w;
+            mark_live(w, live);
+            std::vector<std::vector<int>> readers(n);
+            for (int i = 0; i < n; ++i)
+                if (live[first_gate + i])
+                    for (int a : {w.n[i].a, w.n[i].b, w.n[i].c})
+                        if (a >= first_gate && (readers[a - first_gate].empty() ||
+                                                readers[a - first_gate].back() != i))
+                            readers[a - first_gate].push_back(i);
+            for (int g = 0; g < n && !smaller; ++g)
+                smaller = live[first_gate + g] && grow_window(w, live, readers, g, size, in_w) &&
+                          window_once(w, in_w, size - 1, conflicts);
+        }
+    }
+    return w;
+}
+
+// The circuits of the record with their windows rebuilt: every S-box's, or
+// only S-box `only` (1-8).
+std::vector<Circuits> window(std::vector<Circuits> all, int largest, long conflicts, int only) {
+    if (std::system("cadical --version > /dev/null 2>&1") != 0) {
+        std::fprintf(stderr, "gen_sbox_circuits: window needs the SAT solver cadical"
+                             " (Debian package cadical) on the PATH\n");
+        std::exit(1);
+    }
+    return each_circuit(
+        std::move(all), [only](int s, bool) { return only == 0 || s == only - 1; },
+        [&](Walk &w) { w = window_until_stable(w, largest, conflicts); });
+}
+
 // The search: both forms for every S-box, each output order tried.
 std::vector<Circuits> search(int effort, int effort3) {
     std::vector<Circuits> all(8);
@@ -1575,6 +1995,15 @@ int main(int argc, char **argv) {
         const int effort = argc > 2 ? std::atoi(argv[2]) : 1;
         const int effort3 = argc > 3 ? std::atoi(argv[3]) : 1;
         print_record(search(effort, effort3));
+    } else if (argc >= 3 && std::string_view(argv[1]) == "window") {
+        const int largest = argc > 3 ? std::atoi(argv[3]) : 7;
+        const long conflicts = argc > 4 ? std::atol(argv[4]) : 30000;
+        const int only = argc > 5 ? std::atoi(argv[5]) : 0;
+        if (only < 0 || only > 8) {
+            std::fprintf(stderr, "gen_sbox_circuits: no S-box %s (1-8)\n", argv[5]);
+            return 2;
+        }
+        print_record(window(read_record(argv[2]), largest, conflicts, only));
     } else if (argc == 3 && std::string_view(argv[1]) == "resub") {
         print_record(resub(read_record(argv[2])));
     } else if (argc >= 3 && std::string_view(argv[1]) == "rebuild") {
@@ -1599,6 +2028,8 @@ int main(int argc, char **argv) {
                      "       gen_sbox_circuits improve RECORD [steps [seed]] > sbox_circuits.txt\n"
                      "       gen_sbox_circuits resub RECORD > sbox_circuits.txt\n"
                      "       gen_sbox_circuits rebuild RECORD [effort [rounds [S-box]]]"
+                     " > sbox_circuits.txt\n"
+                     "       gen_sbox_circuits window RECORD [largest window [conflicts [S-box]]]"
                      " > sbox_circuits.txt\n"
                      "       gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp\n");
         return 2;
