@@ -921,6 +921,15 @@ int mark_live(const Walk &w, std::vector<char> &live, unsigned bits = 15) {
     return gates;
 }
 
+// Room for the values of a circuit of `count` gates, the inputs and the
+// constants filled in.
+std::vector<TT> fixed_values(std::size_t count) {
+    std::vector<TT> v(first_gate + count);
+    for (int i = 0; i < first_gate; ++i)
+        v[i] = i < inputs ? var_tt(i) : i == zero ? 0 : ~TT{0};
+    return v;
+}
+
 // The live gates' count, or -1 where the circuit does not compute its
 // S-box; v gets every live value.
 int evaluate(const Walk &w, std::vector<char> &live, std::vector<TT> &v) {
@@ -1112,9 +1121,7 @@ Walk walk(Walk cur, long long steps, std::uint64_t seed) {
                          cur.three ? static_cast<int>(r.below(at)) : zero});
     }
     const int count = static_cast<int>(cur.n.size());
-    std::vector<TT> v(first_gate + count), flipped;
-    for (int i = 0; i < first_gate; ++i)
-        v[i] = i < inputs ? var_tt(i) : i == zero ? 0 : ~TT{0};
+    std::vector<TT> v = fixed_values(count), flipped;
     std::vector<char> live, scratch;
     std::vector<TT> sv = v;
     int size = evaluate(cur, live, v), best_size = size;
@@ -1322,9 +1329,7 @@ Walk in_dependency_order(const Walk &w) {
 // One gate of w rebuilt smaller, if any can be; true if w changed.
 bool resub_once(Walk &w) {
     const int count = static_cast<int>(w.n.size());
-    std::vector<TT> v(first_gate + count), flipped;
-    for (int i = 0; i < first_gate; ++i)
-        v[i] = i < inputs ? var_tt(i) : i == zero ? 0 : ~TT{0};
+    std::vector<TT> v = fixed_values(count), flipped;
     std::vector<char> live, scratch;
     const int size = evaluate(w, live, v);
     for (int i = count - 1; i >= 0; --i) {
@@ -1592,16 +1597,25 @@ struct Cnf {
             for (std::size_t k = i + 1; k < vs.size(); ++k)
                 add({-vs[i], -vs[k]});
     }
-    // r is the value of the function with truth table `table` (bit m for
-    // the operands' values m, the first operand most significant) at the
-    // operands `ops`.
-    void gate(const std::vector<int> &ops, unsigned table, int r) {
+    // Where p holds, x equals y.
+    void same_if(int p, int x, int y) {
+        add({-p, -x, y});
+        add({-p, x, -y});
+    }
+    // r is the value at the operands `ops` of the function whose truth
+    // table is `table` (entry m, a literal, for the operands' values m, the
+    // first operand most significant).
+    void gate(const std::vector<int> &ops, const std::vector<int> &table, int r) {
         const int k = static_cast<int>(ops.size());
-        std::vector<int> c(k + 1);
+        std::vector<int> c(k + 2);
         for (int m = 0; m < 1 << k; ++m) {
             for (int i = 0; i < k; ++i)
                 c[i] = (m >> (k - 1 - i) & 1) ? -ops[i] : ops[i];
-            c[k] = (table >> m & 1u) ? r : -r;
+            c[k] = -table[m];
+            c[k + 1] = r;
+            add(c);
+            c[k] = table[m];
+            c[k + 1] = -r;
             add(c);
         }
     }
@@ -1674,13 +1688,8 @@ bool window_once(Walk &w, const std::vector<char> &in_w, int count, long conflic
     const int n = static_cast<int>(w.n.size());
     const int arity = w.three ? 3 : 2;
     std::vector<char> live;
-    mark_live(w, live);
-    std::vector<TT> v(first_gate + n, 0);
-    for (int i = 0; i < inputs; ++i)
-        v[i] = var_tt(i);
-    v[ones] = ~TT{0};
-    for (int i = 0; i < n; ++i)
-        v[first_gate + i] = node_value(w, w.n[i], v);
+    std::vector<TT> v = fixed_values(n);
+    evaluate(w, live, v);
     const auto operands = [&](int i) {
         const Walk::Node &x = w.n[i];
         return w.three ? std::vector<int>{x.a, x.b, x.c} : std::vector<int>{x.a, x.b};
@@ -1751,24 +1760,13 @@ bool window_once(Walk &w, const std::vector<char> &in_w, int count, long conflic
         }
         for (int r = 0; r < 64; ++r) {
             value[j][r] = f.var();
-            std::vector<int> ops(arity), c(arity + 2);
+            std::vector<int> ops(arity);
             for (int s = 0; s < arity; ++s) {
                 ops[s] = f.var();
-                for (int k = 0; k < choices; ++k) {
-                    f.add({-pick[j][s][k], -ops[s], choice(k, r)});
-                    f.add({-pick[j][s][k], ops[s], -choice(k, r)});
-                }
+                for (int k = 0; k < choices; ++k)
+                    f.same_if(pick[j][s][k], ops[s], choice(k, r));
             }
-            for (int m = 0; m < 1 << arity; ++m) {
-                for (int s = 0; s < arity; ++s)
-                    c[s] = (m >> (arity - 1 - s) & 1) ? -ops[s] : ops[s];
-                c[arity] = -table[j][m];
-                c[arity + 1] = value[j][r];
-                f.add(c);
-                c[arity] = table[j][m];
-                c[arity + 1] = -value[j][r];
-                f.add(c);
-            }
+            f.gate(ops, table[j], value[j][r]);
         }
     }
     // Each value the window passed on: which new or readable value it
@@ -1786,10 +1784,8 @@ bool window_once(Walk &w, const std::vector<char> &in_w, int count, long conflic
             now[a].resize(64);
             for (int r = 0; r < 64; ++r) {
                 now[a][r] = f.var();
-                for (int k = 0; k < nr + count; ++k) {
-                    f.add({-b[k], -now[a][r], choice(k, r)});
-                    f.add({-b[k], now[a][r], -choice(k, r)});
-                }
+                for (int k = 0; k < nr + count; ++k)
+                    f.same_if(b[k], now[a][r], choice(k, r));
             }
             passed_on.push_back(a);
             becomes.push_back(std::move(b));
@@ -1811,12 +1807,15 @@ bool window_once(Walk &w, const std::vector<char> &in_w, int count, long conflic
         if (after[first_gate + i]) {
             const Walk::Node &x = w.n[i];
             const unsigned t = w.three ? x.f : static_cast<unsigned>(apply(x.f, 0xC, 0xA) & 0xF);
+            std::vector<int> table;
+            for (int m = 0; m < 1 << arity; ++m)
+                table.push_back(known(t >> m & 1u));
             now[first_gate + i].resize(64);
             for (int r = 0; r < 64; ++r) {
                 std::vector<int> ops;
                 for (int a : operands(i))
                     ops.push_back(at(a, r));
-                f.gate(ops, t, now[first_gate + i][r] = f.var());
+                f.gate(ops, table, now[first_gate + i][r] = f.var());
             }
         }
     for (int j = 0; j < 4; ++j)
@@ -1864,8 +1863,7 @@ bool window_once(Walk &w, const std::vector<char> &in_w, int count, long conflic
     for (int &o : t.out)
         o = to[o];
     t = in_dependency_order(t);
-    std::vector<TT> check(first_gate + t.n.size());
-    std::copy(v.begin(), v.begin() + first_gate, check.begin());
+    std::vector<TT> check = fixed_values(t.n.size());
     if (evaluate(t, live, check) < 0) {
         std::fprintf(stderr, "gen_sbox_circuits: the solver's answer is wrong\n");
         std::exit(1);
@@ -1988,6 +1986,17 @@ std::vector<Circuits> search(int effort, int effort3) {
     return all;
 }
 
+// The optional S-box argument of rebuild and window (the fifth): 1-8, or 0
+// (all) where it is missing.
+int sbox_argument(int argc, char **argv) {
+    const int only = argc > 5 ? std::atoi(argv[5]) : 0;
+    if (only < 0 || only > 8) {
+        std::fprintf(stderr, "gen_sbox_circuits: no S-box %s (1-8)\n", argv[5]);
+        std::exit(2);
+    }
+    return only;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -1998,23 +2007,13 @@ int main(int argc, char **argv) {
     } else if (argc >= 3 && std::string_view(argv[1]) == "window") {
         const int largest = argc > 3 ? std::atoi(argv[3]) : 7;
         const long conflicts = argc > 4 ? std::atol(argv[4]) : 30000;
-        const int only = argc > 5 ? std::atoi(argv[5]) : 0;
-        if (only < 0 || only > 8) {
-            std::fprintf(stderr, "gen_sbox_circuits: no S-box %s (1-8)\n", argv[5]);
-            return 2;
-        }
-        print_record(window(read_record(argv[2]), largest, conflicts, only));
+        print_record(window(read_record(argv[2]), largest, conflicts, sbox_argument(argc, argv)));
     } else if (argc == 3 && std::string_view(argv[1]) == "resub") {
         print_record(resub(read_record(argv[2])));
     } else if (argc >= 3 && std::string_view(argv[1]) == "rebuild") {
         const int effort = argc > 3 ? std::atoi(argv[3]) : 1;
         const int rounds = argc > 4 ? std::atoi(argv[4]) : 0;
-        const int only = argc > 5 ? std::atoi(argv[5]) : 0;
-        if (only < 0 || only > 8) {
-            std::fprintf(stderr, "gen_sbox_circuits: no S-box %s (1-8)\n", argv[5]);
-            return 2;
-        }
-        print_record(rebuild(read_record(argv[2]), effort, rounds, only));
+        print_record(rebuild(read_record(argv[2]), effort, rounds, sbox_argument(argc, argv)));
     } else if (argc >= 3 && std::string_view(argv[1]) == "improve") {
         const long long steps = argc > 3 ? std::atoll(argv[3]) : 100000000;
         const std::uint64_t seed = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 1;
