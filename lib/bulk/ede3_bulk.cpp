@@ -246,16 +246,83 @@ template <class Circuit> constexpr bool outputs_are_gates(const Circuit &c) {
 }
 
 template <unsigned S> constexpr bool circuits_compute_sbox() {
-    return bulk::computes_sbox(bulk::circuits2[S], S) &&
-           bulk::computes_sbox(bulk::circuits3[S], S) && bulk::computes_sbox(ordered2<S>, S) &&
-           bulk::computes_sbox(ordered3<S>, S) && outputs_are_gates(ordered2<S>) &&
-           outputs_are_gates(ordered3<S>) && ordered2<S>.count == bulk::circuits2[S].count &&
+    constexpr bulk::Complement k = bulk::complements[S];
+    return bulk::computes_sbox(bulk::circuits2[S], S, k) &&
+           bulk::computes_sbox(bulk::circuits3[S], S, k) &&
+           bulk::computes_sbox(ordered2<S>, S, k) && bulk::computes_sbox(ordered3<S>, S, k) &&
+           outputs_are_gates(ordered2<S>) && outputs_are_gates(ordered3<S>) &&
+           ordered2<S>.count == bulk::circuits2[S].count &&
            ordered3<S>.count == bulk::circuits3[S].count;
 }
 static_assert(circuits_compute_sbox<0>() && circuits_compute_sbox<1>());
 static_assert(circuits_compute_sbox<2>() && circuits_compute_sbox<3>());
 static_assert(circuits_compute_sbox<4>() && circuits_compute_sbox<5>());
 static_assert(circuits_compute_sbox<6>() && circuits_compute_sbox<7>());
+
+// ---- Complemented inputs and outputs ---------------------------------------
+
+// The circuits read some S-box inputs complemented and give some outputs
+// complemented (bulk::complements); the key masks absorb both. Bit k of
+// the result (0-47): whether S-box k / 6 reads x_(k % 6) complemented.
+constexpr std::uint64_t complemented_inputs() {
+    std::uint64_t bits = 0;
+    for (unsigned k = 0; k < 48; ++k)
+        bits |= std::uint64_t{(bulk::complements[k / 6].inputs >> (5 - k % 6)) & 1u} << k;
+    return bits;
+}
+
+// Bit i (0-31): whether slice i of F arrives complemented in l.
+constexpr std::uint32_t complemented_f() {
+    std::uint32_t bits = 0;
+    for (unsigned i = 0; i < 32; ++i) {
+        const unsigned s = (perm_p[i] - 1u) / 4, j = (perm_p[i] - 1u) % 4;
+        bits |= std::uint32_t{(bulk::complements[s].outputs >> (3 - j)) & 1u} << i;
+    }
+    return bits;
+}
+
+// Bit k (0-47): whether input k of a round reads a complemented slice of
+// r, where `half` (bit i for slice i) says which slices are.
+constexpr std::uint64_t expanded(std::uint32_t half) {
+    std::uint64_t bits = 0;
+    for (unsigned k = 0; k < 48; ++k)
+        bits |= std::uint64_t{(half >> (expansion[k] - 1u)) & 1u} << k;
+    return bits;
+}
+
+// The masks complemented in the p-th round a batch runs (0-47). Each round
+// XORs F into one half, complemented in the slices of complemented_f(), and
+// reads the other: in a stage's rounds 1, 2, 5, 6, ... the half read has
+// taken F an odd number of times, in the others an even number, when its
+// complements cancel. The round's masks complement what it reads
+// complemented, on top of the inputs the circuits want complemented.
+constexpr std::uint64_t mask_flips(unsigned p) {
+    return complemented_inputs() ^ (p % 4 == 1 || p % 4 == 2 ? expanded(complemented_f()) : 0);
+}
+
+// The claims above, followed round by round through a batch's three stages
+// of sixteen: every round's masks complement exactly the inputs that reach
+// its circuits complemented, and both halves leave every stage as they
+// should be (nothing to undo before IP^-1). Decryption runs the masks
+// backwards, and round 47 - p is complemented as round p is.
+constexpr bool mask_flips_match_rounds() {
+    std::uint32_t half[2] = {0, 0}; // complemented slices of the stage's two halves
+    for (unsigned stage = 0; stage < 3; ++stage) {
+        for (unsigned q = 0; q < 16; ++q) {
+            const unsigned written = q % 2, read = 1 - written;
+            if (mask_flips(16 * stage + q) != (complemented_inputs() ^ expanded(half[read])))
+                return false;
+            half[written] ^= complemented_f();
+        }
+        if (half[0] != 0 || half[1] != 0)
+            return false;
+    }
+    for (unsigned p = 0; p < 48; ++p)
+        if (mask_flips(p) != mask_flips(47 - p))
+            return false;
+    return true;
+}
+static_assert(mask_flips_match_rounds());
 
 // ---- One round ------------------------------------------------------------
 
@@ -727,8 +794,9 @@ Ede3BulkKey::Ede3BulkKey(const des_subkeys ks1, const des_subkeys ks2,
         const unsigned round = i / 16 == 1 ? 15 - i % 16 : i % 16;
         const std::uint32_t *s = ks[i / 16];
         const std::uint64_t pair = std::uint64_t{s[2 * round]} << 32 | s[2 * round + 1];
+        const std::uint64_t flips = mask_flips(i);
         for (unsigned k = 0; k < 48; ++k) {
-            const std::uint64_t m = 0 - ((pair >> schedule_position(k)) & 1u);
+            const std::uint64_t m = 0 - (((pair >> schedule_position(k)) ^ (flips >> k)) & 1u);
             for (std::uint64_t &word : masks[48 * i + k])
                 word = m;
         }

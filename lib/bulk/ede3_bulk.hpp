@@ -36,7 +36,8 @@ class Ede3BulkKey {
     // Round i (0..47 of E_K1, D_K2, E_K3), subkey bit j (0..47): all four
     // words of masks[48 * i + j] are 0 or ~0, so that the 16- and 32-byte
     // widths XOR a mask straight from memory. Decryption reads the rounds
-    // backwards.
+    // backwards. A mask is the subkey bit, or its complement where the
+    // S-box circuits take that input complemented (ede3_bulk.cpp).
     alignas(64) std::uint64_t masks[mask_count][4];
     des_subkeys k1, k2, k3;
 };

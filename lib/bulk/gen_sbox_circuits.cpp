@@ -8,6 +8,7 @@
 //   gen_sbox_circuits resub RECORD > sbox_circuits.txt
 //   gen_sbox_circuits rebuild RECORD [effort [rounds [S-box]]] > sbox_circuits.txt
 //   gen_sbox_circuits window RECORD [largest window [conflicts [S-box]]] > sbox_circuits.txt
+//   gen_sbox_circuits complement RECORD [conflicts] > sbox_circuits.txt
 //   gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp
 //
 // The first builds circuits and writes them as plain text (the record,
@@ -18,7 +19,9 @@
 // builds some output bits of a record's circuits again on the gates the
 // others need (below) and writes the record again; the fifth replaces
 // small windows of gates by fewer ones that a SAT solver finds (below) and
-// writes the record again; the last reads
+// writes the record again; the sixth holds inputs, gates and outputs of the
+// two-input circuits complemented where that saves NOTs (below) and writes
+// the record again; the last reads
 // a record, checks that every circuit computes its S-box on all 64 inputs,
 // and prints the header, which a test compares byte for byte with the
 // checked-in one. The searches are deterministic: no floating point, no
@@ -68,6 +71,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <numeric>
 #include <string>
 #include <string_view>
@@ -529,15 +533,15 @@ int synth(Circuit &c, Want s, int effort) {
     return apply_split(c, s, deps, best, effort);
 }
 
-// Output bit j (0 = most significant) of S-box s as a truth table.
+// Which inputs and outputs of each S-box its circuits hold complemented:
+// none for a new search, else what the record read says (`complement`
+// changes them, one S-box at a time). Set before any thread starts.
+velk::bulk::Complement complement_of[8] = {};
+
+// Output bit j (0 = most significant) of S-box s as a truth table, as its
+// circuits give it.
 TT output_tt(int s, int j) {
-    TT t = 0;
-    for (unsigned x = 0; x < 64; ++x) {
-        const unsigned v = velk::sbox[s][((x >> 4) & 2u) | (x & 1u)][(x >> 1) & 15u];
-        if ((v >> (3 - j)) & 1u)
-            t |= TT{1} << x;
-    }
-    return t;
+    return velk::bulk::output_table(s, j, complement_of[s]);
 }
 
 struct Result {
@@ -695,17 +699,31 @@ struct Circuits {
 
 const char *const gate_names[] = {"and", "or", "xor", "andn"};
 
-// The record: for each S-box a line "s<n> 2 <gates> <four outputs>" followed
-// by one "<op> <a> <b>" line per gate, then "s<n> 3 <operations> <four
-// outputs>" followed by one "<imm in hex> <a> <b> <c>" line per operation.
+// `bits` as `digits` binary digits, the most significant first.
+std::string binary(unsigned bits, int digits) {
+    std::string t;
+    for (int i = digits - 1; i >= 0; --i)
+        t += (bits >> i & 1u) ? '1' : '0';
+    return t;
+}
+
+// The record: for each S-box a line "s<n> complement <six digits> <four
+// digits>" (1 for each input x0-x5 and output bit, most significant first,
+// that its circuits hold complemented), a line "s<n> 2 <gates> <four
+// outputs>" followed by one "<op> <a> <b>" line per gate, then "s<n> 3
+// <operations> <four outputs>" followed by one "<imm in hex> <a> <b> <c>"
+// line per operation.
 void print_record(const std::vector<Circuits> &all) {
     std::printf("# SPDX-License-Identifier: MIT\n"
                 "# The S-box circuits found by `gen_sbox_circuits search`, `improve`,\n"
-                "# `resub`, `rebuild` and `window`;\n"
+                "# `resub`, `rebuild`, `window` and `complement`;\n"
                 "# the header sbox_circuits.hpp is made from this file by\n"
                 "# `gen_sbox_circuits FILE`.\n");
     for (int s = 0; s < 8; ++s) {
         const Circuits &c = all[s];
+        const velk::bulk::Complement k = complement_of[s];
+        std::printf("s%d complement %s %s\n", s + 1, binary(k.inputs, 6).c_str(),
+                    binary(k.outputs, 4).c_str());
         std::printf("s%d 2 %zu %d %d %d %d\n", s + 1, c.two.size(), c.out2[0], c.out2[1], c.out2[2],
                     c.out2[3]);
         for (const Gate &g : c.two)
@@ -742,6 +760,14 @@ bool computes(int s, const std::vector<G> &gates, const std::array<int, 4> &out,
     return true;
 }
 
+// `digits` binary digits from `text` into bits; false where it is not that.
+bool read_binary(const char *text, std::size_t digits, unsigned char &bits) {
+    if (std::strlen(text) != digits || std::strspn(text, "01") != digits)
+        return false;
+    bits = static_cast<unsigned char>(std::strtoul(text, nullptr, 2));
+    return true;
+}
+
 std::vector<Circuits> read_record(const char *path) {
     std::FILE *f = std::fopen(path, "r");
     if (!f)
@@ -754,8 +780,14 @@ std::vector<Circuits> read_record(const char *path) {
     std::ungetc(ch, f);
     for (int s = 0; s < 8; ++s) {
         Circuits &c = all[s];
+        int box;
+        char in_digits[8], out_digits[6];
+        if (std::fscanf(f, " s%d complement %7s %5s", &box, in_digits, out_digits) != 3 ||
+            box != s + 1 || !read_binary(in_digits, 6, complement_of[s].inputs) ||
+            !read_binary(out_digits, 4, complement_of[s].outputs))
+            bad_record(path, "malformed complement line");
         for (int form = 2; form <= 3; ++form) {
-            int box, kind, count;
+            int kind, count;
             std::array<int, 4> &out = form == 2 ? c.out2 : c.out3;
             if (std::fscanf(f, " s%d %d %d %d %d %d %d", &box, &kind, &count, &out[0], &out[1],
                             &out[2], &out[3]) != 7 ||
@@ -848,6 +880,13 @@ void print_header(const std::vector<Circuits> &all) {
             std::printf("        {0x%02x, %d, %d, %d},\n", g.imm, g.a, g.b, g.c);
         std::printf("    }},\n");
     }
+    std::printf("};\n\n");
+    std::printf("// The inputs (bit 5 - i for x_i) and outputs (bit 3 - j for output j)\n"
+                "// that both circuits of each S-box hold complemented.\n");
+    std::printf("inline constexpr Complement complements[8] = {\n");
+    for (const velk::bulk::Complement &k : complement_of)
+        std::printf("    {0b%s, 0b%s},\n", binary(k.inputs, 6).c_str(),
+                    binary(k.outputs, 4).c_str());
     std::printf("};\n\n} // namespace velk::bulk\n");
 }
 
@@ -899,6 +938,36 @@ struct Walk {
 TT node_value(const Walk &w, const Walk::Node &x, const std::vector<TT> &v) {
     return w.three ? apply3(x.f, v[x.a], v[x.b], v[x.c])
                    : apply(static_cast<int>(x.f), v[x.a], v[x.b]);
+}
+
+// Two-input gate x as a table of its operands (bit 2a + b for the values
+// a, b).
+unsigned table2(const Walk::Node &x) {
+    return static_cast<unsigned>(apply(static_cast<int>(x.f), 0xC, 0xA) & 0xF);
+}
+
+// The gate for table h, or -1: AND, OR, XOR, a & ~b, or b & ~a (AND-NOT with
+// the operands exchanged, returned as ANDN + 4).
+int gate_for(unsigned h) {
+    switch (h) {
+    case 0x8:
+        return AND;
+    case 0xE:
+        return OR;
+    case 0x6:
+        return XOR;
+    case 0x4:
+        return ANDN;
+    case 0x2:
+        return ANDN + 4;
+    default:
+        return -1;
+    }
+}
+
+// Whether value v is one of the two constants.
+bool constant_value(int v) {
+    return v == zero || v == ones;
 }
 
 // Marks the live values (the output bits in `bits`, all by default, and
@@ -1751,7 +1820,7 @@ bool window_once(Walk &w, const std::vector<char> &in_w, int count, long conflic
             f.add(not_all);
         } else { // a & b, a | b, a ^ b, a & ~b, b & ~a (bit 2a + b)
             for (unsigned t = 0; t < 16; ++t)
-                if (t != 0x8 && t != 0xE && t != 0x6 && t != 0x4 && t != 0x2) {
+                if (gate_for(t) < 0) {
                     std::vector<int> c;
                     for (int m = 0; m < 4; ++m)
                         c.push_back((t >> m & 1u) ? -table[j][m] : table[j][m]);
@@ -1806,7 +1875,7 @@ bool window_once(Walk &w, const std::vector<char> &in_w, int count, long conflic
     for (int i = 0; i < n; ++i)
         if (after[first_gate + i]) {
             const Walk::Node &x = w.n[i];
-            const unsigned t = w.three ? x.f : static_cast<unsigned>(apply(x.f, 0xC, 0xA) & 0xF);
+            const unsigned t = w.three ? x.f : table2(x);
             std::vector<int> table;
             for (int m = 0; m < 1 << arity; ++m)
                 table.push_back(known(t >> m & 1u));
@@ -1843,14 +1912,10 @@ bool window_once(Walk &w, const std::vector<char> &in_w, int count, long conflic
             tt |= static_cast<unsigned>(model[table[j][m]]) << m;
         if (w.three)
             t.n.push_back({tt, op[0], op[1], op[2]});
-        else if (tt == 0x2)
+        else if (const int g = gate_for(tt); g == ANDN + 4)
             t.n.push_back({ANDN, op[1], op[0], zero});
         else
-            t.n.push_back({static_cast<unsigned>(tt == 0x8   ? AND
-                                                 : tt == 0xE ? OR
-                                                 : tt == 0x6 ? XOR
-                                                             : ANDN),
-                           op[0], op[1], zero});
+            t.n.push_back({static_cast<unsigned>(g), op[0], op[1], zero});
     }
     std::vector<int> to(first_gate + n + count);
     std::iota(to.begin(), to.end(), 0);
@@ -1936,17 +2001,241 @@ Walk window_until_stable(Walk w, int largest, long conflicts) {
     return w;
 }
 
+// Stops with a message where the solver is missing.
+void require_cadical(const char *mode) {
+    if (std::system("cadical --version > /dev/null 2>&1") != 0) {
+        std::fprintf(stderr,
+                     "gen_sbox_circuits: %s needs the SAT solver cadical"
+                     " (Debian package cadical) on the PATH\n",
+                     mode);
+        std::exit(1);
+    }
+}
+
 // The circuits of the record with their windows rebuilt: every S-box's, or
 // only S-box `only` (1-8).
 std::vector<Circuits> window(std::vector<Circuits> all, int largest, long conflicts, int only) {
-    if (std::system("cadical --version > /dev/null 2>&1") != 0) {
-        std::fprintf(stderr, "gen_sbox_circuits: window needs the SAT solver cadical"
-                             " (Debian package cadical) on the PATH\n");
-        std::exit(1);
-    }
+    require_cadical("window");
     return each_circuit(
         std::move(all), [only](int s, bool) { return only == 0 || s == only - 1; },
         [&](Walk &w) { w = window_until_stable(w, largest, conflicts); });
+}
+
+// ---- Complemented inputs and outputs ----
+//
+// `complement RECORD [conflicts]` lets each S-box's two-input circuit hold
+// some of its inputs, gates and outputs complemented, where that leaves
+// fewer gates. The round XORs every S-box input with a key mask before the
+// circuit reads it and every output into a slice of l, so a complemented
+// input or output costs nothing there (ede3_bulk.cpp complements the masks
+// instead). Inside the circuit, a gate whose operands arrive complemented
+// is another gate of the four or one of them followed by a NOT (AND of two
+// complements is a complemented OR; AND with one is AND-NOT), and a NOT
+// whose operand arrives complemented is a wire. Which values to hold
+// complemented is chosen exactly: the solver is asked for a choice with
+// one NOT fewer until it finds none. The three-input circuit then takes
+// the same inputs and outputs complemented, which changes its immediates
+// and nothing else.
+
+// The table h of gate t once its operands arrive complemented as pa, pb and
+// it is to give its value complemented as pg.
+unsigned phased_table(unsigned t, int pa, int pb, int pg) {
+    unsigned h = 0;
+    for (int m = 0; m < 4; ++m)
+        h |= ((t >> (2 * ((m >> 1) ^ pa) + ((m & 1) ^ pb)) & 1u) ^ static_cast<unsigned>(pg)) << m;
+    return h;
+}
+
+// Whether gate x, as table h of its operands, is a gate of the four on two
+// values or, where an operand is a constant, a wire (the other operand as
+// it is); a NOT of the other operand is neither.
+bool wire_or_gate(const Walk::Node &x, unsigned h) {
+    if (constant_value(x.a)) {
+        const unsigned row = x.a == ones ? 2 : 0; // rows 2a + b with a fixed
+        return (h >> row & 1u) == 0 && (h >> (row + 1) & 1u) == 1;
+    }
+    if (constant_value(x.b)) {
+        const unsigned col = x.b == ones ? 1 : 0;
+        return (h >> col & 1u) == 0 && (h >> (2 + col) & 1u) == 1;
+    }
+    return gate_for(h) >= 0;
+}
+
+// A sequential counter: at most k of `xs` true.
+void at_most(Cnf &f, const std::vector<int> &xs, int k) {
+    const int n = static_cast<int>(xs.size());
+    if (k >= n)
+        return;
+    if (k == 0) {
+        for (int x : xs)
+            f.add({-x});
+        return;
+    }
+    // s[i][j]: at least j + 1 of xs[0..i] are true.
+    std::vector<std::vector<int>> s(n, std::vector<int>(k));
+    for (auto &row : s)
+        for (int &v : row)
+            v = f.var();
+    for (int i = 0; i < n; ++i) {
+        f.add({-xs[i], s[i][0]});
+        if (i > 0) {
+            for (int j = 0; j < k; ++j)
+                f.add({-s[i - 1][j], s[i][j]});
+            for (int j = 1; j < k; ++j)
+                f.add({-xs[i], -s[i - 1][j - 1], s[i][j]});
+            f.add({-xs[i], -s[i - 1][k - 1]});
+        }
+    }
+}
+
+// The phases (1: held complemented) of w's inputs and gates that leave the
+// fewest NOTs, or empty where none leaves fewer than w has.
+std::vector<char> best_phases(const Walk &w, long conflicts) {
+    const int n = static_cast<int>(w.n.size());
+    std::vector<char> live;
+    mark_live(w, live);
+    Cnf f;
+    std::vector<int> phase(first_gate + n, no);
+    for (int i = 0; i < inputs; ++i)
+        phase[i] = f.var();
+    std::vector<int> costs; // one per live gate: it needs a NOT
+    int nots = 0;           // as the circuit stands
+    for (int i = 0; i < n; ++i) {
+        if (!live[first_gate + i])
+            continue;
+        const Walk::Node &x = w.n[i];
+        const int g = first_gate + i;
+        phase[g] = f.var();
+        const int e = f.var();
+        costs.push_back(e);
+        const unsigned t = table2(x);
+        for (int m = 0; m < 8; ++m) {
+            const int pg = m >> 2 & 1, pa = m >> 1 & 1, pb = m & 1;
+            const unsigned h = phased_table(t, pa, pb, pg);
+            const bool needs_not = !wire_or_gate(x, h);
+            if (m == 0)
+                nots += needs_not;
+            if (needs_not)
+                f.add({pg ? -phase[g] : phase[g], pa ? -phase[x.a] : phase[x.a],
+                       pb ? -phase[x.b] : phase[x.b], e});
+        }
+    }
+    std::vector<char> best;
+    for (int k = nots - 1; k >= 0; --k) {
+        Cnf bounded = f;
+        at_most(bounded, costs, k);
+        const std::vector<char> model = solve(bounded, conflicts);
+        if (model.empty())
+            break;
+        best.assign(first_gate + n, 0);
+        for (int v = 0; v < first_gate + n; ++v)
+            best[v] = phase[v] != no && model[phase[v]];
+    }
+    return best;
+}
+
+// w with its values held complemented as `phase` says: each gate the one of
+// the four that its table has become, a NOT after it where none is, a NOT
+// of a complemented value a wire.
+Walk rephased(const Walk &w, const std::vector<char> &phase) {
+    const int n = static_cast<int>(w.n.size());
+    std::vector<char> live;
+    mark_live(w, live);
+    Walk t{w.s, false, {}, w.out};
+    std::vector<int> to(first_gate + n);
+    std::iota(to.begin(), to.begin() + first_gate, 0);
+    const auto emit = [&](Walk::Node x) {
+        t.n.push_back(x);
+        return first_gate + static_cast<int>(t.n.size()) - 1;
+    };
+    for (int i = 0; i < n; ++i) {
+        const int g = first_gate + i;
+        if (!live[g])
+            continue;
+        const Walk::Node &x = w.n[i];
+        const unsigned h = phased_table(table2(x), phase[x.a], phase[x.b], phase[g]);
+        if (constant_value(x.a) || constant_value(x.b)) {
+            const int other = constant_value(x.a) ? x.b : x.a;
+            to[g] = wire_or_gate(x, h) ? to[other] : emit({XOR, to[other], ones, zero});
+            continue;
+        }
+        const bool complemented = gate_for(h) < 0;
+        const int op = gate_for(complemented ? ~h & 0xFu : h);
+        to[g] = op == ANDN + 4 ? emit({ANDN, to[x.b], to[x.a], zero})
+                               : emit({static_cast<unsigned>(op), to[x.a], to[x.b], zero});
+        if (complemented)
+            to[g] = emit({XOR, to[g], ones, zero});
+    }
+    for (int &o : t.out)
+        o = to[o];
+    return t;
+}
+
+// Operand k (0 for a, 1 for b, 2 for c) of a three-input immediate
+// complemented.
+unsigned flip_operand(unsigned imm, int k) {
+    const unsigned bit = 4u >> k;
+    unsigned r = 0;
+    for (unsigned m = 0; m < 8; ++m)
+        r |= (imm >> (m ^ bit) & 1u) << m;
+    return r;
+}
+
+// The complemented inputs and outputs (bits as in Complement) of S-box s,
+// chosen for its two-input circuit, given to its three-input one.
+void complement_three(Circuits &c, velk::bulk::Complement k) {
+    std::vector<char> flip(first_gate + c.three.size(), 0);
+    for (int i = 0; i < inputs; ++i)
+        flip[i] = k.inputs >> (5 - i) & 1u;
+    for (int j = 0; j < 4; ++j)
+        flip[c.out3[j]] ^= k.outputs >> (3 - j) & 1u;
+    for (std::size_t i = 0; i < c.three.size(); ++i) {
+        Gate3 &g = c.three[i];
+        const int operands[3] = {g.a, g.b, g.c};
+        for (int o = 0; o < 3; ++o)
+            if (flip[operands[o]])
+                g.imm = flip_operand(g.imm, o);
+        if (flip[first_gate + i])
+            g.imm ^= 0xFF;
+    }
+}
+
+std::vector<Circuits> complement(std::vector<Circuits> all, long conflicts) {
+    require_cadical("complement");
+    for (int s = 0; s < 8; ++s) {
+        const Walk w = to_walk(s, false, all[s]);
+        const std::vector<char> phase = best_phases(w, conflicts);
+        const std::size_t before = all[s].two.size();
+        if (!phase.empty()) {
+            velk::bulk::Complement k{};
+            for (int i = 0; i < inputs; ++i)
+                k.inputs |= static_cast<unsigned char>(phase[i] << (5 - i));
+            for (int j = 0; j < 4; ++j)
+                k.outputs |= static_cast<unsigned char>(phase[w.out[j]] << (3 - j));
+            complement_of[s].inputs ^= k.inputs;
+            complement_of[s].outputs ^= k.outputs;
+            const Walk t = rephased(w, phase);
+            std::vector<char> live;
+            std::vector<TT> check = fixed_values(t.n.size());
+            if (evaluate(t, live, check) < 0) {
+                std::fprintf(stderr, "gen_sbox_circuits: S%d complemented wrongly\n", s + 1);
+                std::exit(1);
+            }
+            from_walk(t, all[s]);
+            complement_three(all[s], k);
+            if (!computes(s, all[s].three, all[s].out3,
+                          [](const Gate3 &g, const std::vector<TT> &v) {
+                              return apply3(g.imm, v[g.a], v[g.b], v[g.c]);
+                          })) {
+                std::fprintf(stderr,
+                             "gen_sbox_circuits: S%d's three-input circuit complemented wrongly\n",
+                             s + 1);
+                std::exit(1);
+            }
+        }
+        std::fprintf(stderr, "S%d: %zu -> %zu gates\n", s + 1, before, all[s].two.size());
+    }
+    return all;
 }
 
 // The search: both forms for every S-box, each output order tried.
@@ -2008,6 +2297,9 @@ int main(int argc, char **argv) {
         const int largest = argc > 3 ? std::atoi(argv[3]) : 7;
         const long conflicts = argc > 4 ? std::atol(argv[4]) : 30000;
         print_record(window(read_record(argv[2]), largest, conflicts, sbox_argument(argc, argv)));
+    } else if (argc >= 3 && std::string_view(argv[1]) == "complement") {
+        const long conflicts = argc > 3 ? std::atol(argv[3]) : 1000000;
+        print_record(complement(read_record(argv[2]), conflicts));
     } else if (argc == 3 && std::string_view(argv[1]) == "resub") {
         print_record(resub(read_record(argv[2])));
     } else if (argc >= 3 && std::string_view(argv[1]) == "rebuild") {
@@ -2030,6 +2322,7 @@ int main(int argc, char **argv) {
                      " > sbox_circuits.txt\n"
                      "       gen_sbox_circuits window RECORD [largest window [conflicts [S-box]]]"
                      " > sbox_circuits.txt\n"
+                     "       gen_sbox_circuits complement RECORD [conflicts] > sbox_circuits.txt\n"
                      "       gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp\n");
         return 2;
     }

@@ -73,18 +73,30 @@ constexpr std::uint64_t input_table(unsigned i) {
     return t;
 }
 
-constexpr std::uint64_t output_table(unsigned s, unsigned j) {
+// Which of an S-box's inputs and outputs its circuits hold complemented:
+// bit 5 - i of `inputs` for x_i, bit 3 - j of `outputs` for output bit j
+// (the orders of x and of the S-box's value). The round pays nothing for
+// them: it complements the key masks that meet those values instead.
+struct Complement {
+    unsigned char inputs, outputs;
+};
+
+// Output bit j (0 = most significant) of S-box s as a truth table, for a
+// circuit whose inputs and outputs are complemented as `k` says.
+constexpr std::uint64_t output_table(unsigned s, unsigned j, Complement k = {}) {
     std::uint64_t t = 0;
     for (unsigned x = 0; x < 64; ++x) {
-        const unsigned v = sbox[s][((x >> 4) & 2u) | (x & 1u)][(x >> 1) & 15u];
+        const unsigned y = x ^ k.inputs;
+        const unsigned v = sbox[s][((y >> 4) & 2u) | (y & 1u)][(y >> 1) & 15u] ^ k.outputs;
         if ((v >> (3 - j)) & 1u)
             t |= std::uint64_t{1} << x;
     }
     return t;
 }
 
-// Whether circuit c computes S-box s: every operand names an earlier value.
-template <class Circuit> constexpr bool computes_sbox(const Circuit &c, unsigned s) {
+// Whether circuit c computes S-box s, complemented as k says: every operand
+// names an earlier value.
+template <class Circuit> constexpr bool computes_sbox(const Circuit &c, unsigned s, Complement k) {
     std::uint64_t v[first_gate + max_gates2] = {};
     for (unsigned i = 0; i < 6; ++i)
         v[i] = input_table(i);
@@ -103,7 +115,7 @@ template <class Circuit> constexpr bool computes_sbox(const Circuit &c, unsigned
         }
     }
     for (unsigned j = 0; j < 4; ++j)
-        if (c.out[j] >= first_gate + c.count || v[c.out[j]] != output_table(s, j))
+        if (c.out[j] >= first_gate + c.count || v[c.out[j]] != output_table(s, j, k))
             return false;
     return true;
 }
