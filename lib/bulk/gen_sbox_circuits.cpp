@@ -763,6 +763,18 @@ bool computes(int s, const std::vector<G> &gates, const std::array<int, 4> &out,
     return true;
 }
 
+// Whether both circuits of S-box s compute it, complemented as
+// complement_of[s] says.
+bool both_compute(int s, const Circuits &c) {
+    return computes(s, c.two, c.out2,
+                    [](const Gate &g, const std::vector<TT> &v) {
+                        return apply(g.op, v[g.a], v[g.b]);
+                    }) &&
+           computes(s, c.three, c.out3, [](const Gate3 &g, const std::vector<TT> &v) {
+               return apply3(g.imm, v[g.a], v[g.b], v[g.c]);
+           });
+}
+
 // `digits` binary digits from `text` into bits; false where it is not that.
 bool read_binary(const char *text, std::size_t digits, unsigned char &bits) {
     if (std::strlen(text) != digits || std::strspn(text, "01") != digits)
@@ -820,14 +832,7 @@ std::vector<Circuits> read_record(const char *path) {
                 }
             }
         }
-        const bool two_ok = computes(s, c.two, c.out2, [](const Gate &g, const std::vector<TT> &v) {
-            return apply(g.op, v[g.a], v[g.b]);
-        });
-        const bool three_ok =
-            computes(s, c.three, c.out3, [](const Gate3 &g, const std::vector<TT> &v) {
-                return apply3(g.imm, v[g.a], v[g.b], v[g.c]);
-            });
-        if (!two_ok || !three_ok)
+        if (!both_compute(s, c))
             bad_record(path, "a circuit does not compute its S-box");
     }
     if (std::fscanf(f, " %c", reinterpret_cast<char *>(&ch)) != EOF)
@@ -2217,22 +2222,10 @@ std::vector<Circuits> complement(std::vector<Circuits> all, long conflicts) {
                 k.outputs |= static_cast<unsigned char>(phase[w.out[j]] << (3 - j));
             complement_of[s].inputs ^= k.inputs;
             complement_of[s].outputs ^= k.outputs;
-            const Walk t = rephased(w, phase);
-            std::vector<char> live;
-            std::vector<TT> check = fixed_values(t.n.size());
-            if (evaluate(t, live, check) < 0) {
-                std::fprintf(stderr, "gen_sbox_circuits: S%d complemented wrongly\n", s + 1);
-                std::exit(1);
-            }
-            from_walk(t, all[s]);
+            from_walk(rephased(w, phase), all[s]);
             complement_three(all[s], k);
-            if (!computes(s, all[s].three, all[s].out3,
-                          [](const Gate3 &g, const std::vector<TT> &v) {
-                              return apply3(g.imm, v[g.a], v[g.b], v[g.c]);
-                          })) {
-                std::fprintf(stderr,
-                             "gen_sbox_circuits: S%d's three-input circuit complemented wrongly\n",
-                             s + 1);
+            if (!both_compute(s, all[s])) {
+                std::fprintf(stderr, "gen_sbox_circuits: S%d complemented wrongly\n", s + 1);
                 std::exit(1);
             }
         }
