@@ -9,6 +9,7 @@
 //   gen_sbox_circuits rebuild RECORD [effort [rounds [S-box]]] > sbox_circuits.txt
 //   gen_sbox_circuits window RECORD [largest window [conflicts [S-box]]] > sbox_circuits.txt
 //   gen_sbox_circuits complement RECORD [conflicts] > sbox_circuits.txt
+//   gen_sbox_circuits merge RECORD [OTHER...] > sbox_circuits.txt
 //   gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp
 //
 // The first builds circuits and writes them as plain text (the record,
@@ -21,9 +22,11 @@
 // small windows of gates by fewer ones that a SAT solver finds (below) and
 // writes the record again; the sixth holds inputs, gates and outputs of the
 // two-input circuits complemented where that saves NOTs (below) and writes
-// the record again; the last reads a record, checks that every circuit
-// computes its S-box (complemented as the record says) on all 64 inputs,
-// and prints the header, which a test compares byte for byte with the
+// the record again; the seventh chooses, for each circuit, the fewest of
+// the values that the record's and other records' circuits compute (below)
+// and writes the record again; the last reads a record, checks that
+// every circuit computes its S-box (complemented as the record says) on
+// all 64 inputs, and prints the header, which a test compares byte for byte with the
 // checked-in one. The searches are deterministic: no floating point, no
 // iteration over a hash table, every nested construction in named steps,
 // the walk's random numbers from its own generator with a fixed seed, so
@@ -37,7 +40,10 @@
 // minutes, with Debian's cadical 1.5.3); then complemented (a fraction of a
 // second), its windows rebuilt, resubstituted and rebuilt again, each with
 // the defaults (about 20 minutes), improved with 30000000 steps and the seed
-// 3 (about 15 minutes), and S8 rebuilt at effort 2 (`rebuild RECORD 2 0 8`).
+// 3 (about 15 minutes), and S8 rebuilt at effort 2 (`rebuild RECORD 2 0 8`);
+// then merged with sbox_circuits_pool.txt, checked in beside it (`merge
+// RECORD sbox_circuits_pool.txt`, about 20 seconds), and its windows rebuilt
+// with the defaults (about 7 minutes).
 //
 // A function of the six S-box inputs is a 64-bit truth table (bit x holds its
 // value at input x, with x0 in bit 5 of x). The circuit under construction
@@ -75,7 +81,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <numeric>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -540,6 +548,7 @@ int synth(Circuit &c, Want s, int effort) {
 // none for a new search, else what the record read says (`complement`
 // changes them, one S-box at a time). Set before any thread starts.
 velk::bulk::Complement complement_of[8] = {};
+using Complements = std::array<velk::bulk::Complement, 8>;
 
 // Output bit j (0 = most significant) of S-box s as a truth table, as its
 // circuits give it.
@@ -719,7 +728,7 @@ std::string binary(unsigned bits, int digits) {
 void print_record(const std::vector<Circuits> &all) {
     std::printf("# SPDX-License-Identifier: MIT\n"
                 "# The S-box circuits found by `gen_sbox_circuits search`, `improve`,\n"
-                "# `resub`, `rebuild`, `window` and `complement`;\n"
+                "# `resub`, `rebuild`, `window`, `complement` and `merge`;\n"
                 "# the header sbox_circuits.hpp is made from this file by\n"
                 "# `gen_sbox_circuits FILE`.\n");
     for (int s = 0; s < 8; ++s) {
@@ -2234,6 +2243,323 @@ std::vector<Circuits> complement(std::vector<Circuits> all, long conflicts) {
     return all;
 }
 
+// ---- Merging: the fewest values that circuits of an S-box compute ----
+//
+// `merge RECORD OTHER...` pools, for each S-box and each form, every value
+// that the S-box's circuits compute, in either form, in the record and in
+// the other records (read as the record's inputs are complemented; a value
+// and its complement are one, the masks or the gate taking the NOT). The
+// solver then chooses the fewest of them that give the four outputs, each
+// value one gate (two-input form) or one operation (three-input form) on
+// chosen values and inputs, and no value needed for itself. A value may be
+// made from any values of smaller depth it is a function of (its depth:
+// the fewest gates from the inputs to it in any circuit pooled), and from
+// what it is made of in each circuit, through gates merged into one
+// operation. So circuits that the other searches found separately lend each
+// other their values. A two-input gate needs no NOT: of the gate giving a
+// value and the one giving its complement, one is AND, OR, XOR or AND-NOT,
+// so each value is held in the phase that gate gives, and the outputs'
+// complements change with it (the three-input form takes them through its
+// immediates). Where a choice needs a value for itself, the solver is told
+// not to choose it again and asked again; where it finds nothing within
+// its limit (1000000 conflicts a question), the smallest circuit found so
+// far is kept.
+
+// Truth table t of a circuit whose inputs are complemented as `had` says,
+// read with them complemented as `now` says.
+TT reframed(TT t, unsigned had, unsigned now) {
+    TT r = 0;
+    for (unsigned x = 0; x < 64; ++x)
+        r |= (t >> (x ^ had ^ now) & 1u) << x;
+    return r;
+}
+
+TT canonical(TT t) {
+    return std::min(t, ~t);
+}
+
+// The values a circuit computes (inputs and constants first) and the
+// operands of each.
+struct Source {
+    std::vector<TT> v;
+    std::vector<std::array<int, 3>> operands;
+};
+
+Source source_of(const Circuits &c, bool three, unsigned had, unsigned now) {
+    Source src{fixed_values(0), std::vector<std::array<int, 3>>(first_gate, {-1, -1, -1})};
+    const std::size_t count = three ? c.three.size() : c.two.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::array<int, 3> o = three ? std::array{c.three[i].a, c.three[i].b, c.three[i].c}
+                                           : std::array{c.two[i].a, c.two[i].b, -1};
+        src.v.push_back(three ? apply3(c.three[i].imm, src.v[o[0]], src.v[o[1]], src.v[o[2]])
+                              : apply(c.two[i].op, src.v[o[0]], src.v[o[1]]));
+        src.operands.push_back(o);
+    }
+    for (TT &t : src.v)
+        t = reframed(t, had, now);
+    return src;
+}
+
+// Whether t is a function of a, b and c (imm: which one).
+bool made_of(TT t, TT a, TT b, TT c, unsigned &imm) {
+    return fits3(a, b, c, Want{t, ~t}, imm);
+}
+
+// The pooled values of S-box s for one form, in order of depth, and for
+// each the sets of values (at most `arity`, sorted) it may be made from.
+struct Pool {
+    std::vector<TT> value;
+    std::vector<std::vector<std::vector<int>>> cuts;
+    std::map<TT, int> index;
+};
+
+Pool pool_of(const std::vector<Source> &sources, int arity) {
+    std::map<TT, int> depth;
+    for (const Source &src : sources) {
+        std::vector<int> d(src.v.size(), 0);
+        for (std::size_t n = 0; n < src.v.size(); ++n) {
+            for (int o : src.operands[n])
+                if (o >= 0)
+                    d[n] = std::max(d[n], d[o] + 1);
+            const TT t = canonical(src.v[n]);
+            if (t == 0)
+                continue; // constants are folded into the gates
+            const auto at = depth.find(t);
+            if (at == depth.end() || at->second > d[n])
+                depth[t] = d[n];
+        }
+    }
+    std::vector<std::pair<int, TT>> order;
+    for (const auto &[t, d] : depth)
+        order.push_back({d, t});
+    std::sort(order.begin(), order.end());
+    Pool p;
+    for (const auto &[d, t] : order) {
+        p.index[t] = static_cast<int>(p.value.size());
+        p.value.push_back(t);
+    }
+    p.cuts.resize(p.value.size());
+    // Any values of smaller depth it is a function of.
+    for (std::size_t n = inputs, lower = 0; n < order.size(); ++n) {
+        while (order[lower].first < order[n].first)
+            ++lower;
+        const TT t = p.value[n];
+        const std::vector<TT> &v = p.value;
+        const int m = static_cast<int>(lower);
+        unsigned imm;
+        for (int a = 0; a < m; ++a)
+            for (int b = a + 1; b < m; ++b) {
+                if (made_of(t, v[a], v[b], 0, imm)) {
+                    p.cuts[n].push_back({a, b});
+                    continue;
+                }
+                for (int c = b + 1; arity == 3 && c < m; ++c)
+                    if (made_of(t, v[a], v[b], v[c], imm) && !made_of(t, v[a], v[c], 0, imm) &&
+                        !made_of(t, v[b], v[c], 0, imm))
+                        p.cuts[n].push_back({a, b, c});
+            }
+    }
+    // What it is made of in each circuit, through gates merged into one.
+    for (const Source &src : sources) {
+        std::vector<std::vector<std::vector<int>>> made(src.v.size());
+        for (std::size_t n = 0; n < src.v.size(); ++n) {
+            if (canonical(src.v[n]) == 0) {
+                made[n] = {{}};
+                continue;
+            }
+            const int me = p.index.at(canonical(src.v[n]));
+            std::set<std::vector<int>> sets{{me}};
+            std::vector<std::vector<int>> parts{{}};
+            for (int o : src.operands[n]) {
+                if (o < 0)
+                    continue;
+                std::vector<std::vector<int>> joined;
+                for (const auto &a : parts)
+                    for (const auto &b : made[o]) {
+                        std::vector<int> u = a;
+                        u.insert(u.end(), b.begin(), b.end());
+                        std::sort(u.begin(), u.end());
+                        u.erase(std::unique(u.begin(), u.end()), u.end());
+                        if (static_cast<int>(u.size()) <= arity)
+                            joined.push_back(u);
+                    }
+                parts = joined;
+            }
+            for (const auto &u : parts) {
+                if (src.operands[n][0] < 0 || std::find(u.begin(), u.end(), me) != u.end())
+                    continue;
+                sets.insert(u);
+                if (std::find(p.cuts[me].begin(), p.cuts[me].end(), u) == p.cuts[me].end())
+                    p.cuts[me].push_back(u);
+            }
+            made[n].assign(sets.begin(), sets.end());
+            if (made[n].size() > 64)
+                made[n].resize(64);
+        }
+    }
+    return p;
+}
+
+// The fewest pooled values, fewer than `limit`, that give the outputs
+// `want` (canonical): for each chosen value the set it is made from, in an
+// order where every set comes first; empty where the solver finds none.
+std::vector<std::pair<int, std::vector<int>>> fewest(const Pool &p, const std::vector<int> &want,
+                                                     int limit, long conflicts) {
+    const int n = static_cast<int>(p.value.size());
+    Cnf f;
+    std::vector<int> chosen(n, no), roots;
+    std::vector<std::vector<int>> cut_var(n);
+    for (int v = inputs; v < n; ++v) {
+        chosen[v] = f.var();
+        roots.push_back(chosen[v]);
+    }
+    for (int v = inputs; v < n; ++v) {
+        std::vector<int> any{-chosen[v]};
+        for (const auto &cut : p.cuts[v]) {
+            const int c = f.var();
+            cut_var[v].push_back(c);
+            any.push_back(c);
+            for (int l : cut)
+                if (l >= inputs)
+                    f.add({-c, chosen[l]});
+        }
+        f.add(any);
+    }
+    for (int o : want)
+        f.add({chosen[o]});
+    std::vector<std::pair<int, std::vector<int>>> best;
+    for (int k = limit - 1; k > 0;) {
+        Cnf bounded = f;
+        at_most(bounded, roots, k);
+        const std::vector<char> model = solve(bounded, conflicts);
+        if (model.empty())
+            break;
+        std::vector<int> pick(n, -1), state(n, 0);
+        for (int v = inputs; v < n; ++v)
+            for (std::size_t q = 0; model[chosen[v]] && pick[v] < 0 && q < cut_var[v].size(); ++q)
+                if (model[cut_var[v][q]])
+                    pick[v] = static_cast<int>(q);
+        // The chosen values the outputs need, each after its set; a value
+        // needed for itself stops the walk and is forbidden.
+        std::vector<int> path, made;
+        std::vector<int> cycle;
+        const auto visit = [&](auto &&self, int v) -> void {
+            if (v < inputs || state[v] == 2 || !cycle.empty())
+                return;
+            if (state[v] == 1) {
+                cycle.assign(std::find(path.begin(), path.end(), v), path.end());
+                return;
+            }
+            state[v] = 1;
+            path.push_back(v);
+            for (int l : p.cuts[v][pick[v]])
+                self(self, l);
+            path.pop_back();
+            state[v] = 2;
+            made.push_back(v);
+        };
+        for (int o : want)
+            visit(visit, o);
+        if (!cycle.empty()) {
+            std::vector<int> clause;
+            for (int v : cycle)
+                clause.push_back(-cut_var[v][pick[v]]);
+            f.add(clause);
+            continue;
+        }
+        best.clear();
+        for (int v : made)
+            best.push_back({v, p.cuts[v][pick[v]]});
+        k = static_cast<int>(made.size()) - 1;
+    }
+    return best;
+}
+
+std::vector<Circuits>
+merge(std::vector<Circuits> all,
+      const std::vector<std::pair<std::vector<Circuits>, Complements>> &others, long conflicts) {
+    require_cadical("merge");
+    for (int s = 0; s < 8; ++s) {
+        Circuits &c = all[s];
+        for (bool three : {false, true}) {
+            std::vector<Source> sources;
+            const unsigned now = complement_of[s].inputs;
+            for (bool form : {three, !three}) {
+                sources.push_back(source_of(c, form, now, now));
+                for (const auto &[record, k] : others)
+                    sources.push_back(source_of(record[s], form, k[s].inputs, now));
+            }
+            const Pool p = pool_of(sources, three ? 3 : 2);
+            std::vector<int> want;
+            for (int j = 0; j < 4; ++j)
+                want.push_back(p.index.at(canonical(output_tt(s, j))));
+            const std::size_t before = three ? c.three.size() : c.two.size();
+            const auto chosen = fewest(p, want, static_cast<int>(before), conflicts);
+            if (!chosen.empty()) {
+                // Built in order; each value in the phase its gate gives
+                // (three-input: as pooled, the outputs as the record wants).
+                std::vector<TT> v = fixed_values(0);
+                std::vector<int> at(p.value.size(), -1);
+                for (int i = 0; i < inputs; ++i)
+                    at[p.index.at(canonical(v[i]))] = i;
+                std::vector<Gate> two;
+                std::vector<Gate3> ops;
+                for (const auto &[value, cut] : chosen) {
+                    int o[3] = {zero, zero, zero};
+                    for (std::size_t q = 0; q < cut.size(); ++q)
+                        o[q] = at[cut[q]];
+                    TT t = p.value[value];
+                    for (int j = 0; j < 4; ++j)
+                        if (want[j] == value)
+                            t = output_tt(s, j);
+                    if (three) {
+                        unsigned imm;
+                        made_of(t, v[o[0]], v[o[1]], v[o[2]], imm);
+                        ops.push_back({imm, o[0], o[1], o[2]});
+                    } else {
+                        Gate g{-1, o[0], o[1]};
+                        for (int op = AND; op <= ANDN + 1 && g.op < 0; ++op) {
+                            const int a = op > ANDN ? o[1] : o[0], b = op > ANDN ? o[0] : o[1];
+                            const TT r = apply(std::min(op, +ANDN), v[a], v[b]);
+                            if (canonical(r) == p.value[value])
+                                g = {std::min(op, +ANDN), a, b};
+                        }
+                        t = apply(g.op, v[g.a], v[g.b]);
+                        two.push_back(g);
+                    }
+                    at[value] = static_cast<int>(v.size());
+                    v.push_back(t);
+                }
+                if (three) {
+                    c.three = ops;
+                    for (int j = 0; j < 4; ++j)
+                        c.out3[j] = at[want[j]];
+                } else {
+                    // The outputs now complemented otherwise than the
+                    // record says change the masks and the other form.
+                    velk::bulk::Complement k{};
+                    for (int j = 0; j < 4; ++j)
+                        if (v[at[want[j]]] != output_tt(s, j))
+                            k.outputs |= static_cast<unsigned char>(8u >> j);
+                    c.two = two;
+                    for (int j = 0; j < 4; ++j)
+                        c.out2[j] = at[want[j]];
+                    complement_three(c, k);
+                    complement_of[s].outputs ^= k.outputs;
+                }
+                if (!both_compute(s, c)) {
+                    std::fprintf(stderr, "gen_sbox_circuits: S%d merged wrongly\n", s + 1);
+                    std::exit(1);
+                }
+            }
+            std::fprintf(stderr, "S%d: %zu -> %zu %s (%zu values pooled)\n", s + 1, before,
+                         three ? c.three.size() : c.two.size(),
+                         three ? "three-input operations" : "gates", p.value.size());
+        }
+    }
+    return all;
+}
+
 // The search: both forms for every S-box, each output order tried.
 std::vector<Circuits> search(int effort, int effort3) {
     std::vector<Circuits> all(8);
@@ -2296,6 +2622,16 @@ int main(int argc, char **argv) {
     } else if (argc >= 3 && std::string_view(argv[1]) == "complement") {
         const long conflicts = argc > 3 ? std::atol(argv[3]) : 1000000;
         print_record(complement(read_record(argv[2]), conflicts));
+    } else if (argc >= 3 && std::string_view(argv[1]) == "merge") {
+        // The other records first: reading one sets complement_of.
+        std::vector<std::pair<std::vector<Circuits>, Complements>> others;
+        for (int i = 3; i < argc; ++i) {
+            std::vector<Circuits> other = read_record(argv[i]);
+            Complements k;
+            std::copy(std::begin(complement_of), std::end(complement_of), k.begin());
+            others.push_back({std::move(other), k});
+        }
+        print_record(merge(read_record(argv[2]), others, 1000000));
     } else if (argc == 3 && std::string_view(argv[1]) == "resub") {
         print_record(resub(read_record(argv[2])));
     } else if (argc >= 3 && std::string_view(argv[1]) == "rebuild") {
@@ -2319,6 +2655,7 @@ int main(int argc, char **argv) {
                      "       gen_sbox_circuits window RECORD [largest window [conflicts [S-box]]]"
                      " > sbox_circuits.txt\n"
                      "       gen_sbox_circuits complement RECORD [conflicts] > sbox_circuits.txt\n"
+                     "       gen_sbox_circuits merge RECORD [OTHER...] > sbox_circuits.txt\n"
                      "       gen_sbox_circuits sbox_circuits.txt > sbox_circuits.hpp\n");
         return 2;
     }
