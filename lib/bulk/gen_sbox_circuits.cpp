@@ -2300,13 +2300,13 @@ Source source_of(const Circuits &c, bool three, unsigned had, unsigned now) {
     return src;
 }
 
-// Whether t is a function of a, b and c (imm: which one).
+// Whether t is a function of a, b and c (imm: which function).
 bool made_of(TT t, TT a, TT b, TT c, unsigned &imm) {
     return fits3(a, b, c, Want{t, ~t}, imm);
 }
 
-// The pooled values of S-box s for one form, in order of depth, and for
-// each the sets of values (at most `arity`, sorted) it may be made from.
+// The values that `sources` compute, in order of depth, and for each the
+// sets of values (at most `arity`, sorted) it may be made from.
 struct Pool {
     std::vector<TT> value;
     std::vector<std::vector<std::vector<int>>> cuts;
