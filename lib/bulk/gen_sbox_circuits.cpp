@@ -2285,15 +2285,12 @@ struct Source {
     std::vector<std::array<int, 3>> operands;
 };
 
-Source source_of(const Circuits &c, bool three, unsigned had, unsigned now) {
-    Source src{fixed_values(0), std::vector<std::array<int, 3>>(first_gate, {-1, -1, -1})};
-    const std::size_t count = three ? c.three.size() : c.two.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::array<int, 3> o = three ? std::array{c.three[i].a, c.three[i].b, c.three[i].c}
-                                           : std::array{c.two[i].a, c.two[i].b, -1};
-        src.v.push_back(three ? apply3(c.three[i].imm, src.v[o[0]], src.v[o[1]], src.v[o[2]])
-                              : apply(c.two[i].op, src.v[o[0]], src.v[o[1]]));
-        src.operands.push_back(o);
+Source source_of(const Walk &w, unsigned had, unsigned now) {
+    Source src{fixed_values(w.n.size()), std::vector<std::array<int, 3>>(first_gate, {-1, -1, -1})};
+    for (std::size_t i = 0; i < w.n.size(); ++i) {
+        const Walk::Node &x = w.n[i];
+        src.v[first_gate + i] = node_value(w, x, src.v);
+        src.operands.push_back({x.a, x.b, x.c});
     }
     for (TT &t : src.v)
         t = reframed(t, had, now);
@@ -2485,9 +2482,9 @@ merge(std::vector<Circuits> all,
             std::vector<Source> sources;
             const unsigned now = complement_of[s].inputs;
             for (bool form : {three, !three}) {
-                sources.push_back(source_of(c, form, now, now));
+                sources.push_back(source_of(to_walk(s, form, c), now, now));
                 for (const auto &[record, k] : others)
-                    sources.push_back(source_of(record[s], form, k[s].inputs, now));
+                    sources.push_back(source_of(to_walk(s, form, record[s]), k[s].inputs, now));
             }
             const Pool p = pool_of(sources, three ? 3 : 2);
             std::vector<int> want;
@@ -2517,6 +2514,8 @@ merge(std::vector<Circuits> all,
                         made_of(t, v[o[0]], v[o[1]], v[o[2]], imm);
                         ops.push_back({imm, o[0], o[1], o[2]});
                     } else {
+                        // The first of AND, OR, XOR, a & ~b and b & ~a
+                        // that gives the value or its complement.
                         Gate g{-1, o[0], o[1]};
                         for (int op = AND; op <= ANDN + 1 && g.op < 0; ++op) {
                             const int a = op > ANDN ? o[1] : o[0], b = op > ANDN ? o[0] : o[1];
