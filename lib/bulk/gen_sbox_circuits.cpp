@@ -7,6 +7,7 @@
 //   gen_sbox_circuits improve RECORD [steps [seed]] > sbox_circuits.txt
 //   gen_sbox_circuits resub RECORD > sbox_circuits.txt
 //   gen_sbox_circuits rebuild RECORD [effort [rounds [S-box]]] > sbox_circuits.txt
+//   gen_sbox_circuits resplit RECORD [effort [S-box]] > sbox_circuits.txt
 //   gen_sbox_circuits window RECORD [largest window [conflicts [S-box]]] > sbox_circuits.txt
 //   gen_sbox_circuits complement RECORD [conflicts] > sbox_circuits.txt
 //   gen_sbox_circuits merge RECORD [OTHER...] > sbox_circuits.txt
@@ -18,11 +19,13 @@
 // record again; the third rebuilds gates of a record's two-input circuits
 // with fewer new ones (below) and writes the record again; the fourth
 // builds some output bits of a record's circuits again on the gates the
-// others need (below) and writes the record again; the fifth replaces
+// others need (below) and writes the record again; the fifth builds the
+// three-input circuits again with a search that may also split on computed
+// values (below) and writes the record again; the sixth replaces
 // small windows of gates by fewer ones that a SAT solver finds (below) and
-// writes the record again; the sixth holds inputs, gates and outputs of the
+// writes the record again; the seventh holds inputs, gates and outputs of the
 // two-input circuits complemented where that saves NOTs (below) and writes
-// the record again; the seventh chooses, for each circuit, the fewest of
+// the record again; the eighth chooses, for each circuit, the fewest of
 // the values that the record's and other records' circuits compute (below)
 // and writes the record again; the last reads a record, checks that
 // every circuit computes its S-box (complemented as the record says) on
@@ -43,7 +46,9 @@
 // 3 (about 15 minutes), and S8 rebuilt at effort 2 (`rebuild RECORD 2 0 8`);
 // then merged with sbox_circuits_pool.txt, checked in beside it (`merge
 // RECORD sbox_circuits_pool.txt`, about 20 seconds), and its windows rebuilt
-// with the defaults (about 7 minutes).
+// with the defaults (about 7 minutes); then its three-input circuits built
+// again with splits on computed values (`resplit` with the default effort
+// 1, about 10 minutes) and merged with the pool again (20 seconds).
 //
 // A function of the six S-box inputs is a 64-bit truth table (bit x holds its
 // value at input x, with x0 in bit 5 of x). The circuit under construction
@@ -408,11 +413,26 @@ template <class F> unsigned imm_of(F f) {
 }
 
 enum Form { F_XOR, F_OR, F_ANDN, F_MUX };
+// A split on value v: an input, or (`computed`) a value the circuit has
+// already computed, whose parts are then only looked up, not searched.
 struct Split {
     int v, pol, form;
+    bool computed = false;
 };
 
+// Whether the three-input search may also split on computed values (set
+// per thread by `resplit`).
+thread_local bool value_splits = false;
+
 int synth(Circuit &c, Want s, int effort);
+
+// A value that meets s, or one operation on existing values that does
+// (added); -1 if there is none.
+int look_up3(Circuit &c, Want s) {
+    if (const int n = find(c, s); n >= 0)
+        return n;
+    return find_one_op3(c, s);
+}
 
 // s & h, or ~s & h, with s the input v.
 int select(Circuit &c, int v, int pol, int h) {
@@ -421,15 +441,19 @@ int select(Circuit &c, int v, int pol, int h) {
 
 // Builds f by the split; -1 where the split does not apply.
 int apply_split(Circuit &c, Want f, unsigned deps, Split sp, int effort) {
-    const TT sv = var_tt(sp.v);
+    const TT sv = c.tt[sp.v];
     const TT h1 = sp.pol == 0 ? sv : ~sv, h0 = ~h1;
-    const auto fewer = [&](Want &sub) {
-        Want t = sub;
-        const unsigned d = dependent(t);
-        if (d & ~deps || d == deps)
-            return false;
-        sub = t;
-        return true;
+    if (sp.computed && !((f.on | f.off) & h1 && (f.on | f.off) & h0))
+        return -1; // all that matters lies on one side
+    // A part: searched where it needs fewer inputs, looked up where the
+    // split is on a computed value (so the search always ends).
+    const auto part = [&](Want sub) {
+        if (sp.computed)
+            return look_up3(c, sub);
+        if (const int n = find(c, sub); n >= 0)
+            return n;
+        const unsigned d = dependent(sub);
+        return d & ~deps || d == deps ? -1 : synth(c, sub, effort);
     };
     Want gs, hs;
     switch (sp.form) {
@@ -444,12 +468,9 @@ int apply_split(Circuit &c, Want f, unsigned deps, Split sp, int effort) {
         gs = {f.on, f.off & h0};
         break;
     }
-    int g = find(c, gs);
-    if (g < 0) {
-        if (!fewer(gs))
-            return -1;
-        g = synth(c, gs, effort);
-    }
+    const int g = part(gs);
+    if (g < 0)
+        return -1;
     const TT tg = c.tt[g];
     switch (sp.form) {
     case F_XOR:
@@ -465,12 +486,9 @@ int apply_split(Circuit &c, Want f, unsigned deps, Split sp, int effort) {
         hs = {h1 & f.off & tg, h1 & f.on};
         break;
     }
-    int h = find(c, hs);
-    if (h < 0) {
-        if (!fewer(hs))
-            return -1;
-        h = synth(c, hs, effort);
-    }
+    const int h = part(hs);
+    if (h < 0)
+        return -1;
     if (ternary) {
         // One operation on (s, g, h).
         const unsigned p = static_cast<unsigned>(sp.pol);
@@ -523,6 +541,11 @@ int synth(Circuit &c, Want s, int effort) {
                     splits.push_back({v, pol, form});
             splits.push_back({v, 0, F_MUX});
         }
+    if (ternary && value_splits && effort > 0)
+        for (int v = first_gate; v < static_cast<int>(c.size()); ++v)
+            for (int form : {F_MUX, F_XOR, F_OR, F_ANDN})
+                for (int pol = 0; pol < (form == F_MUX ? 1 : 2); ++pol)
+                    splits.push_back({v, pol, form, true});
     if (effort == 0) {
         for (const Split &sp : splits)
             if (const int n = apply_split(c, s, deps, sp, 0); n >= 0)
@@ -728,7 +751,7 @@ std::string binary(unsigned bits, int digits) {
 void print_record(const std::vector<Circuits> &all) {
     std::printf("# SPDX-License-Identifier: MIT\n"
                 "# The S-box circuits found by `gen_sbox_circuits search`, `improve`,\n"
-                "# `resub`, `rebuild`, `window`, `complement` and `merge`;\n"
+                "# `resub`, `rebuild`, `resplit`, `window`, `complement` and `merge`;\n"
                 "# the header sbox_circuits.hpp is made from this file by\n"
                 "# `gen_sbox_circuits FILE`.\n");
     for (int s = 0; s < 8; ++s) {
@@ -1627,6 +1650,37 @@ std::vector<Circuits> rebuild(std::vector<Circuits> all, int effort, int rounds,
                 if (Walk t = rebuild_until_stable(in_dependency_order(reorder(w, r)), effort);
                     live_gates(t) <= live_gates(w))
                     w = std::move(t);
+        });
+}
+
+// `resplit` lets the three-input search also split on values the circuit
+// has already computed: f = op(v, g, h) for any earlier value v, with g and
+// h each a value or one operation already at hand. The pilot method weighs
+// these splits beside the splits on inputs. Each three-input circuit is
+// first built anew by that search (every order of the output bits; taken
+// where smaller), then rebuilt as `rebuild` does, with the same splits.
+// The search on inputs alone cannot reach these: its parts never depend on
+// the input it split on, and a computed value shared by several output bits
+// often divides an output into parts that are already there.
+std::vector<Circuits> resplit(std::vector<Circuits> all, int effort, int only) {
+    return each_circuit(
+        std::move(all), [only](int s, bool three) { return three && (only == 0 || s == only - 1); },
+        [&](Walk &w) {
+            value_splits = ternary = true;
+            std::array<int, 4> order{0, 1, 2, 3};
+            std::size_t size = live_gates(w);
+            do {
+                Result r = build(w.s, order, effort);
+                if (r.c.gates.size() < size) {
+                    size = r.c.gates.size();
+                    w.n.clear();
+                    for (const Gate &g : r.c.gates)
+                        w.n.push_back({static_cast<unsigned>(g.imm), g.a, g.b, g.c});
+                    w.out = r.out;
+                }
+            } while (std::next_permutation(order.begin(), order.end()));
+            w = rebuild_until_stable(w, effort);
+            value_splits = ternary = false;
         });
 }
 
@@ -2596,12 +2650,12 @@ std::vector<Circuits> search(int effort, int effort3) {
     return all;
 }
 
-// The optional S-box argument of rebuild and window (the fifth): 1-8, or 0
-// (all) where it is missing.
-int sbox_argument(int argc, char **argv) {
-    const int only = argc > 5 ? std::atoi(argv[5]) : 0;
+// The optional S-box argument (argument `at`: the fifth of rebuild and
+// window, the fourth of resplit): 1-8, or 0 (all) where it is missing.
+int sbox_argument(int argc, char **argv, int at = 5) {
+    const int only = argc > at ? std::atoi(argv[at]) : 0;
     if (only < 0 || only > 8) {
-        std::fprintf(stderr, "gen_sbox_circuits: no S-box %s (1-8)\n", argv[5]);
+        std::fprintf(stderr, "gen_sbox_circuits: no S-box %s (1-8)\n", argv[at]);
         std::exit(2);
     }
     return only;
@@ -2637,6 +2691,9 @@ int main(int argc, char **argv) {
         const int effort = argc > 3 ? std::atoi(argv[3]) : 1;
         const int rounds = argc > 4 ? std::atoi(argv[4]) : 0;
         print_record(rebuild(read_record(argv[2]), effort, rounds, sbox_argument(argc, argv)));
+    } else if (argc >= 3 && std::string_view(argv[1]) == "resplit") {
+        const int effort = argc > 3 ? std::atoi(argv[3]) : 1;
+        print_record(resplit(read_record(argv[2]), effort, sbox_argument(argc, argv, 4)));
     } else if (argc >= 3 && std::string_view(argv[1]) == "improve") {
         const long long steps = argc > 3 ? std::atoll(argv[3]) : 100000000;
         const std::uint64_t seed = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 1;
@@ -2650,6 +2707,8 @@ int main(int argc, char **argv) {
                      "       gen_sbox_circuits improve RECORD [steps [seed]] > sbox_circuits.txt\n"
                      "       gen_sbox_circuits resub RECORD > sbox_circuits.txt\n"
                      "       gen_sbox_circuits rebuild RECORD [effort [rounds [S-box]]]"
+                     " > sbox_circuits.txt\n"
+                     "       gen_sbox_circuits resplit RECORD [effort [S-box]]"
                      " > sbox_circuits.txt\n"
                      "       gen_sbox_circuits window RECORD [largest window [conflicts [S-box]]]"
                      " > sbox_circuits.txt\n"
