@@ -1578,6 +1578,15 @@ int live_gates(const Walk &w) {
     return mark_live(w, live);
 }
 
+// The search's gates as the walk's nodes.
+std::vector<Walk::Node> nodes_of(const Circuit &c, bool three) {
+    std::vector<Walk::Node> n;
+    for (const Gate &g : c.gates)
+        n.push_back(three ? Walk::Node{static_cast<unsigned>(g.imm), g.a, g.b, g.c}
+                          : Walk::Node{static_cast<unsigned>(g.op), g.a, g.b, zero});
+    return n;
+}
+
 // w with the output bits in `rip` built again, in `order` (the bits of
 // `rip` first), on the gates the other bits need.
 Walk rebuild_bits(const Walk &w, unsigned rip, const std::array<int, 4> &order, int effort) {
@@ -1602,9 +1611,7 @@ Walk rebuild_bits(const Walk &w, unsigned rip, const std::array<int, 4> &order, 
             const TT t = output_tt(w.s, j);
             o.out[j] = synth(c, {t, ~t}, effort);
         }
-    for (const Gate &g : c.gates)
-        o.n.push_back(w.three ? Walk::Node{static_cast<unsigned>(g.imm), g.a, g.b, g.c}
-                              : Walk::Node{static_cast<unsigned>(g.op), g.a, g.b, zero});
+    o.n = nodes_of(c, w.three);
     return in_dependency_order(o);
 }
 
@@ -1673,9 +1680,7 @@ std::vector<Circuits> resplit(std::vector<Circuits> all, int effort, int only) {
                 Result r = build(w.s, order, effort);
                 if (r.c.gates.size() < size) {
                     size = r.c.gates.size();
-                    w.n.clear();
-                    for (const Gate &g : r.c.gates)
-                        w.n.push_back({static_cast<unsigned>(g.imm), g.a, g.b, g.c});
+                    w.n = nodes_of(r.c, true);
                     w.out = r.out;
                 }
             } while (std::next_permutation(order.begin(), order.end()));
