@@ -8,11 +8,12 @@
 # Debian's compilers, optimised, with warnings as errors and without
 # benchmarks: aarch64 and big-endian s390x with their tests under qemu-user,
 # 32-bit x86 run natively (with a file over 2 GiB through velkfile, and its
-# constant-time build only for the valgrind check), and the Windows DLL,
-# whose exports are checked. Last, the Debian packages are built, linted and
-# tried in a throw-away root. The valgrind check for secret-dependent branches
-# and addresses is one of the tests. The time of each suite is listed at the
-# end.
+# constant-time build only for the valgrind check; under qemu-i386 where the
+# kernel cannot run 32-bit programs, the valgrind check skipped), and the
+# Windows DLL, whose exports are checked. Last, the Debian packages are
+# built, linted and tried in a throw-away root. The valgrind check for
+# secret-dependent branches and addresses is one of the tests. The time of
+# each suite is listed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -x fuzz/run.sh ] || { echo "run_all.sh: fuzz/run.sh is missing or not executable; the fuzzers cannot run" >&2; exit 1; }
