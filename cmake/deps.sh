@@ -18,7 +18,8 @@
 #
 # The README's Quick start and .ci/run both call it, so they install the same.
 # It names the packages before installing them, installs none that dpkg lists
-# as installed, runs apt-get update only when something is missing, and goes
+# as installed, runs apt-get update only when something is missing (and goes
+# on with the lists it could read when a mirror fails some), and goes
 # through sudo when not run as root; apt waits for a dpkg lock held by another
 # install rather than failing. Without apt-get it names the packages and
 # stops with exit status 1. Last, it checks that cmake is new enough for the
@@ -148,7 +149,13 @@ for p in "${missing[@]}"; do
   esac
 done
 say "updating the package lists (apt-get update)"
-apt_get update -qq
+if ! apt_get update -qq; then
+  # A mirror caught in the middle of a sync serves some lists that fail
+  # their checks; those that did arrive usually hold every package, and
+  # apt-get install names any package they lack.
+  say "apt-get update could not read every package list (see above);" \
+      "installing from the lists it has"
+fi
 
 if [ $runtime_pending = 1 ]; then
   major=$(clang_major)
