@@ -48,7 +48,10 @@
 // RECORD sbox_circuits_pool.txt`, about 20 seconds), and its windows rebuilt
 // with the defaults (about 7 minutes); then its three-input circuits built
 // again with splits on computed values (`resplit` with the default effort
-// 1, about 10 minutes) and merged with the pool again (20 seconds).
+// 1, about 10 minutes) and merged with the pool again (20 seconds); then S2
+// and S6 each built so again at effort 2 from that record (`resplit RECORD
+// 2 2` and `resplit RECORD 2 6`, about 15 minutes each) and the two results
+// merged into it with the pool (`merge RECORD S2 S6 sbox_circuits_pool.txt`).
 //
 // A function of the six S-box inputs is a 64-bit truth table (bit x holds its
 // value at input x, with x0 in bit 5 of x). The circuit under construction
