@@ -13,19 +13,33 @@
 # Windows DLL, whose exports are checked. Last, the Debian packages are
 # built, linted and tried in a throw-away root. The valgrind check for
 # secret-dependent branches and addresses is one of the tests. The time of
-# each suite is listed at the end.
+# each suite is listed at the end, and last the tests ctest ran in all the
+# suites together: passed, failed and skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -x fuzz/run.sh ] || { echo "run_all.sh: fuzz/run.sh is missing or not executable; the fuzzers cannot run" >&2; exit 1; }
 
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
 timings=()
-# suite NAME COMMAND...: runs one suite and notes how long it took.
+passed=0 failed=0 skipped=0
+# suite NAME COMMAND...: runs one suite, notes how long it took and adds up
+# the closing counts of every ctest run in it. A test in ctest's list of
+# those that did not run is skipped (or disabled), not passed.
 suite() {
-  local name=$1 start=$SECONDS
+  local name=$1 start=$SECONDS counts p f s
   shift
   echo "=== $name"
-  "$@"
+  "$@" 2>&1 | tee "$log"
   timings+=("$(printf '%5d s  %s' $((SECONDS - start)) "$name")")
+  counts=$(awk '
+    /^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+$/ { total += $NF; failed += $4 }
+    /^The following tests did not run:$/ { listing = 1; next }
+    listing && /^[ \t]+[0-9]+ - / { skipped++; next }
+    { listing = 0 }
+    END { print total - failed - skipped, failed + 0, skipped + 0 }' "$log")
+  read -r p f s <<<"$counts"
+  passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 }
 workflow() { cmake --workflow --preset "$1"; }
 release() { cmake --workflow --preset release && ctest --preset release; }
@@ -41,7 +55,7 @@ for preset in dev gcc-release ct asan-ubsan tsan; do
 done
 suite "release build and its tests" release
 suite "fuzz" fuzz
-for preset in aarch64 s390x i686 i686-ct; do
+for preset in aarch64 s390x i686-ct i686; do
   suite "cross workflow: $preset" workflow "$preset"
 done
 suite "mingw-w64: libvelkcore.dll and its exports" mingw
@@ -51,3 +65,4 @@ suite "Debian packages" tests/debian_packages.sh
 echo "=== time of each suite"
 printf '%s\n' "${timings[@]}"
 echo "=== all test runs passed"
+echo "ctest: $passed passed, $failed failed, $skipped skipped"
