@@ -51,7 +51,10 @@
 // 1, about 10 minutes) and merged with the pool again (20 seconds); then S2
 // and S6 each built so again at effort 2 from that record (`resplit RECORD
 // 2 2` and `resplit RECORD 2 6`, about 15 minutes each) and the two results
-// merged into it with the pool (`merge RECORD S2 S6 sbox_circuits_pool.txt`).
+// merged into it with the pool (`merge RECORD S2 S6 sbox_circuits_pool.txt`);
+// then S1 built so at effort 3 from that record (`resplit RECORD 3 1`,
+// about 20 minutes) and merged into it with the pool (`merge RECORD S1
+// sbox_circuits_pool.txt`).
 //
 // A function of the six S-box inputs is a 64-bit truth table (bit x holds its
 // value at input x, with x0 in bit 5 of x). The circuit under construction

@@ -10,7 +10,7 @@
 namespace velk::bulk {
 
 // Two-input gates per S-box: 57 52 52 36 55 52 51 44; total 399
-// Three-input operations per S-box: 28 26 25 19 28 26 25 24; total 201
+// Three-input operations per S-box: 27 26 25 19 28 26 25 24; total 200
 
 // Two-input circuits: values 0-5 are the inputs, 6 and 7 the constants 0
 // and all ones, 8 onwards the gates in order.
@@ -435,35 +435,34 @@ inline constexpr Circuit2 circuits2[8] = {
 // Three-input circuits: each operation is vpternlog's immediate (bit
 // 4a + 2b + c of it is the result for inputs a, b, c) and its three values.
 inline constexpr Circuit3 circuits3[8] = {
-    {28, {35, 23, 30, 16}, {
-        {0x98, 3, 4, 5},
-        {0xb6, 2, 3, 8},
-        {0x1e, 3, 4, 5},
-        {0xea, 2, 5, 10},
-        {0xc6, 1, 9, 11},
-        {0x89, 8, 9, 10},
-        {0x56, 2, 4, 10},
-        {0xac, 1, 13, 14},
-        {0xac, 0, 12, 15},
-        {0xad, 2, 9, 14},
-        {0x5d, 4, 5, 13},
-        {0x6c, 1, 17, 18},
-        {0x97, 3, 5, 18},
-        {0x57, 3, 5, 9},
-        {0xac, 12, 20, 21},
+    {27, {16, 23, 30, 34}, {
+        {0x63, 2, 3, 5},
+        {0x28, 3, 4, 8},
+        {0x5e, 3, 4, 5},
+        {0xa6, 2, 4, 10},
+        {0xa9, 1, 9, 11},
+        {0x1f, 2, 4, 8},
+        {0xa6, 2, 3, 9},
+        {0x6c, 1, 13, 14},
+        {0x63, 0, 12, 15},
+        {0x25, 1, 2, 11},
+        {0x63, 5, 9, 12},
+        {0xe8, 8, 17, 18},
+        {0x8e, 4, 10, 14},
+        {0x94, 9, 15, 19},
+        {0xae, 20, 18, 21},
         {0xc6, 0, 19, 22},
-        {0xac, 5, 19, 20},
-        {0x6e, 1, 2, 19},
-        {0x6c, 15, 24, 25},
-        {0x49, 1, 3, 13},
-        {0x91, 8, 19, 26},
-        {0xec, 9, 27, 28},
-        {0xac, 0, 26, 29},
-        {0x43, 4, 20, 28},
-        {0x4a, 1, 17, 31},
-        {0x18, 8, 18, 22},
-        {0x56, 2, 27, 33},
-        {0x6c, 0, 32, 34},
+        {0x8b, 4, 17, 14},
+        {0x93, 4, 5, 18},
+        {0x6a, 1, 24, 25},
+        {0xe9, 5, 20, 24},
+        {0xa2, 5, 8, 27},
+        {0x96, 12, 15, 28},
+        {0x9a, 0, 26, 29},
+        {0x46, 3, 15, 18},
+        {0x9a, 12, 15, 31},
+        {0x3a, 8, 31, 32},
+        {0x93, 0, 33, 27},
     }},
     {26, {15, 21, 31, 33}, {
         {0x5e, 2, 4, 5},
