@@ -24,20 +24,14 @@ trap 'rm -f "$log"' EXIT
 timings=()
 passed=0 failed=0 skipped=0
 # suite NAME COMMAND...: runs one suite, notes how long it took and adds up
-# the closing counts of every ctest run in it. A test in ctest's list of
-# those that did not run is skipped (or disabled), not passed.
+# the closing counts of every ctest run in it (ctest_totals.awk).
 suite() {
   local name=$1 start=$SECONDS counts p f s
   shift
   echo "=== $name"
   "$@" 2>&1 | tee "$log"
   timings+=("$(printf '%5d s  %s' $((SECONDS - start)) "$name")")
-  counts=$(awk '
-    /^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+$/ { total += $NF; failed += $4 }
-    /^The following tests did not run:$/ { listing = 1; next }
-    listing && /^[ \t]+[0-9]+ - / { skipped++; next }
-    { listing = 0 }
-    END { print total - failed - skipped, failed + 0, skipped + 0 }' "$log")
+  counts=$(awk -f tests/ctest_totals.awk "$log")
   read -r p f s <<<"$counts"
   passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 }

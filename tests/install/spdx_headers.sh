@@ -28,7 +28,7 @@ line_for() {
     *.cpp | *.hpp) echo '// SPDX-License-Identifier: MIT' ;;
     *.md) echo '<!-- SPDX-License-Identifier: MIT -->' ;;
     man/*.[1-9]) echo '.\" SPDX-License-Identifier: MIT' ;;
-    CMakeLists.txt | */CMakeLists.txt | *.cmake | *.in | *.sh | *.py | *.txt | .ci/run | \
+    CMakeLists.txt | */CMakeLists.txt | *.cmake | *.in | *.sh | *.py | *.awk | *.txt | .ci/run | \
         .gitignore | .clang-format) echo '# SPDX-License-Identifier: MIT' ;;
     esac
 }
