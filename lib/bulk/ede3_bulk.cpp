@@ -71,9 +71,10 @@ template <class Slice> [[gnu::always_inline]] inline Slice mask(const Mask &m) {
 
 // ---- S-boxes as circuits -------------------------------------------------
 //
-// Each S-box is a straight-line circuit found by the searches in
-// gen_sbox_circuits.cpp, of AND, OR, XOR and AND-NOT for the 16- and 32-byte
-// widths and of three-input operations (vpternlog) for the 64-byte width.
+// Each S-box is a straight-line circuit found by the searches of
+// tools/circuits/gen_sbox_circuits.cpp, of AND, OR, XOR and AND-NOT for the
+// 16- and 32-byte widths and of three-input operations (vpternlog) for the
+// 64-byte width.
 // The values of a circuit live in one array indexed by constants, so the
 // compiler keeps them in registers.
 
@@ -326,11 +327,11 @@ static_assert(mask_flips_match_rounds());
 
 // ---- One round ------------------------------------------------------------
 
-// AND-NOT is one instruction (pandn), but g++ often builds a & ~b as an XOR
-// with all ones and an AND: its AVX2 round had 40 such NOTs where the
-// circuits have 19, and kept the all-ones vector in one of the sixteen
-// registers. The builtin is the instruction itself; g++ expands it inside
-// the round of its width, which is built for that instruction set.
+// AND-NOT is one instruction (pandn), but g++ may build a & ~b as an XOR
+// with all ones and an AND, which adds NOTs the circuits do not have and
+// keeps an all-ones vector in one of the sixteen registers. The builtin is
+// the instruction itself; g++ expands it inside the round of its width,
+// which is built for that instruction set.
 template <bulk::GateOp Op, class Slice>
 [[gnu::always_inline]] inline Slice gate(const Slice &a, const Slice &b) {
     if constexpr (Op == bulk::g_and)
@@ -717,12 +718,10 @@ void one_by_one(const Ede3BulkKey &key, const unsigned char *in, unsigned char *
 using bulk_width::Width;
 
 // Blocks per batch, and the time of one batch (a partial one costs nearly
-// as much) in times of one block through the constant-time rounds. On Zen 4
-// the benchmark velk_bulk_ede3_ecb_encrypt_width put a batch at 24, 22 and
-// 19 table-driven blocks, and the constant-time engines take about twice a
-// table-driven block's time (1.8 times with AVX-512, 2.9 portable). Other
-// processors differ somewhat, which only moves the crossover (about 10
-// blocks here) a little.
+// as much) in times of one block through the constant-time rounds, as the
+// benchmark velk_bulk_ede3_ecb_encrypt_width measures them (bench/README.md).
+// A processor whose figures differ only moves the crossover between one
+// block at a time and a partial batch (about ten blocks) a little.
 struct WidthInfo {
     Width width;
     std::size_t batch;
