@@ -15,8 +15,18 @@
 # secret-dependent branches and addresses is one of the tests. The time of
 # each suite is listed at the end, and last the tests ctest ran in all the
 # suites together: passed, failed and skipped.
+#
+#   tests/run_all.sh           everything, as CI and the README run it
+#   tests/run_all.sh --quick   the day-to-day loop: the debug suite and the
+#                              sanitizer suites only
 set -euo pipefail
 cd "$(dirname "$0")/.."
+quick=0
+case "${1:-}" in
+  "") ;;
+  --quick) quick=1 ;;
+  *) echo "usage: tests/run_all.sh [--quick]" >&2; exit 2 ;;
+esac
 [ -x fuzz/run.sh ] || { echo "run_all.sh: fuzz/run.sh is missing or not executable; the fuzzers cannot run" >&2; exit 1; }
 
 log=$(mktemp)
@@ -44,6 +54,22 @@ mingw() {
         -DEXPECTED_FILE=lib/exports.txt -DCOUNT=27 -P tests/core/check_exports.cmake
 }
 
+# totals: the closing lines, after the suites have run.
+totals() {
+  echo "=== time of each suite"
+  printf '%s\n' "${timings[@]}"
+  echo "=== all test runs passed"
+  echo "ctest: $passed passed, $failed failed, $skipped skipped"
+}
+
+if [ "$quick" = 1 ]; then
+  for preset in dev asan-ubsan tsan; do
+    suite "workflow: $preset" workflow "$preset"
+  done
+  totals
+  exit 0
+fi
+
 for preset in dev gcc-release ct asan-ubsan tsan; do
   suite "workflow: $preset" workflow "$preset"
 done
@@ -56,7 +82,4 @@ suite "mingw-w64: libvelkcore.dll and its exports" mingw
 # The Debian packages: built, checked with lintian, tried in a throw-away root.
 suite "Debian packages" tests/debian_packages.sh
 
-echo "=== time of each suite"
-printf '%s\n' "${timings[@]}"
-echo "=== all test runs passed"
-echo "ctest: $passed passed, $failed failed, $skipped skipped"
+totals
