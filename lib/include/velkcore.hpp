@@ -472,12 +472,15 @@ concept BlockSchedule = requires(const S &s, BlockIn in, BlockOut out) {
 
 // The key check value: the first three bytes of the encryption of a zero
 // block, which identify a key (a typed-in or transported one, say) without
-// revealing it.
-template <BlockSchedule S>
-std::array<unsigned char, 3> key_check_value(const S &schedule) noexcept {
+// revealing it. Some systems print more or fewer: key_check_value<N> gives
+// the first N bytes (1 to 8).
+template <std::size_t N = 3, BlockSchedule S>
+    requires(N >= 1 && N <= 8)
+std::array<unsigned char, N> key_check_value(const S &schedule) noexcept {
     Block block{};
     schedule.ecb_encrypt(block, block);
-    const std::array<unsigned char, 3> kcv{block[0], block[1], block[2]};
+    std::array<unsigned char, N> kcv;
+    std::copy_n(block.begin(), N, kcv.begin());
     detail::wipe(block);
     return kcv;
 }
@@ -515,8 +518,10 @@ constexpr bool has_odd_parity(std::span<const unsigned char> key) noexcept {
 // whole number of blocks: none to data that already fills whole blocks, one
 // zero block to empty data. Method 2 adds a 0x80 byte, then zero bytes up to
 // a whole number of blocks, so it always adds at least one byte and data
-// that differ only in trailing zero bytes get different MACs.
-enum class Padding { method1, method2 };
+// that differ only in trailing zero bytes get different MACs. Method 3 puts
+// a block holding the data's length in bits (64-bit big-endian) before the
+// data padded by method 1, which also tells such data apart.
+enum class Padding { method1, method2, method3 };
 
 namespace detail {
 // CBC under `schedule` from a zero vector over the padded data; the chain
@@ -525,11 +530,19 @@ namespace detail {
 template <BlockSchedule S>
 void cbc_mac_chain(const S &schedule, BytesIn data, Padding padding, Block &chain) noexcept {
     chain.fill(0);
+    if (padding == Padding::method3) {
+        // The length modulo 2^64, as a 64-bit field holds it.
+        const std::uint64_t bits = static_cast<std::uint64_t>(data.size()) * 8u;
+        Block length;
+        for (std::size_t i = 0; i < 8; ++i)
+            length[i] = static_cast<unsigned char>(bits >> (56 - 8 * i));
+        schedule.cbc_encrypt(length, chain, chain);
+    }
     const std::size_t whole = data.size() - data.size() % 8;
     for (std::size_t at = 0; at < whole; at += 8)
         schedule.cbc_encrypt(data.subspan(at).template first<8>(), chain, chain);
     const std::size_t rest = data.size() - whole;
-    if (padding == Padding::method1 && rest == 0 && !data.empty())
+    if (padding != Padding::method2 && rest == 0 && !data.empty())
         return;
     Block last{};
     std::copy(data.begin() + static_cast<std::ptrdiff_t>(whole), data.end(), last.begin());
