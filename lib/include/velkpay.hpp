@@ -1,0 +1,202 @@
+// SPDX-License-Identifier: MIT
+// velkpay.hpp: a thin C++20 interface over the C functions of velkpay.h.
+//
+// Everything here is inline and calls the same exported C functions; nothing
+// new is exported and nothing is allocated or thrown. Keys of a fixed size
+// and blocks are fixed-extent spans, so a buffer of the wrong size does not
+// compile; keys whose length chooses the cipher (8, 16 or 24 bytes) and data
+// are spans of any size, checked by the library. A call either returns its
+// result or a Status naming why it was refused, with nothing written.
+#ifndef VELKPAY_HPP
+#define VELKPAY_HPP
+
+#if !defined(__cplusplus) ||                                                                       \
+    (__cplusplus <= 201703L && !(defined(_MSVC_LANG) && _MSVC_LANG > 201703L))
+#error "velkpay.hpp needs C++20 (e.g. -std=c++20); from C or older C++ use velkpay.h"
+#else
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <utility>
+
+#include "velkcore.hpp"
+#include "velkpay.h"
+
+namespace velk::pay {
+
+using BytesIn = std::span<const unsigned char>;
+using BytesOut = std::span<unsigned char>;
+using Mac = std::array<unsigned char, 8>;
+
+// The outcome of a call: VELKPAY_OK or one of the negative VELKPAY_E_* codes.
+class Status {
+  public:
+    constexpr Status() noexcept = default;
+    constexpr explicit Status(int code) noexcept : code_(code) {}
+
+    constexpr bool ok() const noexcept { return code_ == VELKPAY_OK; }
+    constexpr explicit operator bool() const noexcept { return ok(); }
+    constexpr int code() const noexcept { return code_; }
+    // The library's fixed text for the code (velkpay_strerror).
+    const char *message() const noexcept { return velkpay_strerror(code_); }
+
+    friend constexpr bool operator==(Status, Status) noexcept = default;
+
+  private:
+    int code_ = VELKPAY_OK;
+};
+
+// A value or the Status that refused it. The value is there only when ok();
+// reading it otherwise reads a value-initialised T. A T that holds a secret
+// is wiped when the Result is destroyed (see Secret below).
+template <class T> class Result {
+  public:
+    constexpr Result(const T &value) noexcept : value_(value) {}
+    constexpr Result(Status status) noexcept : value_{}, status_(status) {}
+
+    constexpr bool ok() const noexcept { return status_.ok(); }
+    constexpr explicit operator bool() const noexcept { return ok(); }
+    constexpr Status status() const noexcept { return status_; }
+
+    constexpr const T &operator*() const noexcept { return value_; }
+    constexpr const T *operator->() const noexcept { return &value_; }
+    constexpr const T &value() const noexcept { return value_; }
+
+  private:
+    T value_;
+    Status status_;
+};
+
+// Key bytes that clear themselves: a fixed-size array whose destructor
+// overwrites it, for the keys the functions below return.
+template <std::size_t N> class Secret {
+  public:
+    Secret() noexcept = default;
+    Secret(const Secret &) noexcept = default;
+    Secret &operator=(const Secret &) noexcept = default;
+    ~Secret() { detail::wipe(bytes_); }
+
+    unsigned char *data() noexcept { return bytes_.data(); }
+    const unsigned char *data() const noexcept { return bytes_.data(); }
+    static constexpr std::size_t size() noexcept { return N; }
+    std::span<const unsigned char, N> span() const noexcept { return bytes_; }
+    std::span<unsigned char, N> span() noexcept { return bytes_; }
+    const unsigned char &operator[](std::size_t i) const noexcept { return bytes_[i]; }
+    friend bool operator==(const Secret &, const Secret &) noexcept = default;
+
+  private:
+    std::array<unsigned char, N> bytes_{};
+};
+
+namespace detail {
+// Runs a C call that writes a T, returning the T or the refusal.
+template <class T, class Call> Result<T> produce(Call call) noexcept {
+    T value{};
+    const int code = call(value);
+    if (code != VELKPAY_OK)
+        return Result<T>(Status(code));
+    return Result<T>(value);
+}
+} // namespace detail
+
+inline const char *strerror(Status status) noexcept { return status.message(); }
+
+// ---- Triple DES over many blocks
+
+// ECB and CBC under a 16- or 24-byte key over whole blocks; `out` holds at
+// least in.size() bytes and may be `in`. CBC rewrites `iv` with the last
+// cipher block, so the next call continues the chain. An `out` shorter than
+// `in` is refused (VELKPAY_E_BUFFER) before anything is written.
+inline Status tdes_ecb_encrypt(BytesIn in, BytesOut out, BytesIn key) noexcept {
+    if (out.size() < in.size())
+        return Status(VELKPAY_E_BUFFER);
+    return Status(velkpay_tdes_ecb_encrypt(in.data(), out.data(), in.size(), key.data(), key.size()));
+}
+inline Status tdes_ecb_decrypt(BytesIn in, BytesOut out, BytesIn key) noexcept {
+    if (out.size() < in.size())
+        return Status(VELKPAY_E_BUFFER);
+    return Status(velkpay_tdes_ecb_decrypt(in.data(), out.data(), in.size(), key.data(), key.size()));
+}
+inline Status tdes_cbc_encrypt(BytesIn in, BytesOut out, std::span<unsigned char, 8> iv,
+                               BytesIn key) noexcept {
+    if (out.size() < in.size())
+        return Status(VELKPAY_E_BUFFER);
+    return Status(velkpay_tdes_cbc_encrypt(in.data(), out.data(), in.size(), iv.data(), key.data(),
+                                           key.size()));
+}
+inline Status tdes_cbc_decrypt(BytesIn in, BytesOut out, std::span<unsigned char, 8> iv,
+                               BytesIn key) noexcept {
+    if (out.size() < in.size())
+        return Status(VELKPAY_E_BUFFER);
+    return Status(velkpay_tdes_cbc_decrypt(in.data(), out.data(), in.size(), iv.data(), key.data(),
+                                           key.size()));
+}
+
+// ---- MACs and key check values
+
+// The ISO/IEC 9797-1 padding methods are velkcore.hpp's.
+using velk::Padding;
+
+namespace detail {
+constexpr int padding_code(Padding p) noexcept {
+    switch (p) {
+    case Padding::method1:
+        return VELKPAY_PAD_METHOD1;
+    case Padding::method2:
+        return VELKPAY_PAD_METHOD2;
+    case Padding::method3:
+        return VELKPAY_PAD_METHOD3;
+    }
+    return 0;
+}
+} // namespace detail
+
+// TDES-CMAC of `data` under an 8-, 16- or 24-byte key.
+inline Result<Mac> cmac(BytesIn data, BytesIn key) noexcept {
+    return detail::produce<Mac>([&](Mac &m) {
+        return velkpay_cmac(data.data(), data.size(), m.data(), key.data(), key.size());
+    });
+}
+
+// ISO/IEC 9797-1 MAC algorithm 1 under an 8-, 16- or 24-byte key, and
+// algorithm 3 (the retail MAC) under K K'; the whole block.
+inline Result<Mac> mac_alg1(BytesIn data, Padding padding, BytesIn key) noexcept {
+    return detail::produce<Mac>([&](Mac &m) {
+        return velkpay_mac_alg1(data.data(), data.size(), detail::padding_code(padding), m.data(),
+                                key.data(), key.size());
+    });
+}
+inline Result<Mac> mac_alg3(BytesIn data, Padding padding,
+                            std::span<const unsigned char, 16> key) noexcept {
+    return detail::produce<Mac>([&](Mac &m) {
+        return velkpay_mac_alg3(data.data(), data.size(), detail::padding_code(padding), m.data(),
+                                key.data());
+    });
+}
+
+// The legacy key check value, N bytes (2 to 8; 3 is usual), under an 8-, 16-
+// or 24-byte key; and the 5-byte CMAC check value.
+template <std::size_t N = 3>
+    requires(N >= 2 && N <= 8)
+Result<std::array<unsigned char, N>> kcv(BytesIn key) noexcept {
+    return detail::produce<std::array<unsigned char, N>>([&](std::array<unsigned char, N> &v) {
+        return velkpay_kcv(key.data(), key.size(), v.data(), N);
+    });
+}
+inline Result<std::array<unsigned char, 5>> kcv_cmac(BytesIn key) noexcept {
+    return detail::produce<std::array<unsigned char, 5>>([&](std::array<unsigned char, 5> &v) {
+        return velkpay_kcv_cmac(key.data(), key.size(), v.data());
+    });
+}
+
+// ---- DUKPT
+
+// ---- PIN blocks
+
+// ---- TR-31 key blocks
+
+} // namespace velk::pay
+
+#endif // C++20
+#endif // VELKPAY_HPP
