@@ -7,6 +7,7 @@
 #include "ede3_bulk.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -894,11 +895,20 @@ Width detect() {
     return w;
 }
 
+// The chosen width plus one, 0 until it is found. Not a function-local
+// static, whose guard would need the C++ runtime in libvelkpay.so; racing
+// first calls store the same value.
+std::atomic<unsigned> chosen_width{0};
+
 } // namespace
 
 Width chosen() {
-    static const Width width = detect();
-    return width;
+    unsigned w = chosen_width.load(std::memory_order_relaxed);
+    if (w == 0) {
+        w = static_cast<unsigned>(detect()) + 1;
+        chosen_width.store(w, std::memory_order_relaxed);
+    }
+    return static_cast<Width>(w - 1);
 }
 
 void ede3_ecb(Width w, const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,

@@ -597,6 +597,8 @@ TEST(CppKeyCheckValue, KnownAnswers) {
     auto hex3 = [](const std::array<unsigned char, 3> &kcv) { return to_hex(kcv); };
     const auto k16 = key_from_hex<16>("0123456789abcdeffedcba9876543210");
     EXPECT_EQ(hex3(velk::key_check_value(velk::Ede2Schedule(k16))), "08d7b4");
+    // Longer check values are longer prefixes of the same block.
+    EXPECT_EQ(to_hex(velk::key_check_value<8>(velk::Ede2Schedule(k16))), "08d7b4fb629d0885");
     // Single DES of the zero block under 0123456789ABCDEF is D5D44FF720683D0D.
     const auto k8 = key_from_hex<8>("0123456789abcdef");
     EXPECT_EQ(hex3(velk::key_check_value(velk::Schedule(k8))), "d5d44f");
@@ -613,31 +615,41 @@ TEST(CppMac, CbcMacKnownAnswer) {
     const Bytes data(text.begin(), text.end());
     EXPECT_EQ(to_hex(velk::cbc_mac(velk::Schedule(key), data, velk::Padding::method1)),
               "70a30640cc76dd8b");
+    // The same data with its length block first (192 bits).
+    EXPECT_EQ(to_hex(velk::cbc_mac(velk::Schedule(key), data, velk::Padding::method3)).substr(0, 8),
+              "2c58fb8f");
 }
 
 // CBC-MAC and the retail MAC against libcrypto over every length from 0 to
-// 40 bytes and both paddings: single-DES CBC from a zero vector under K1,
-// then the last block decrypted under K2 and encrypted under K1 (DES_ECB),
-// and CBC-MAC under three-key EDE through EVP des-ede3-cbc.
-TEST(CppMac, RetailMacAndBothPaddingsEqualLibcrypto) {
+// 40 bytes and all three paddings: single-DES CBC from a zero vector under
+// K1, then the last block decrypted under K2 and encrypted under K1
+// (DES_ECB), and CBC-MAC under three-key EDE through EVP des-ede3-cbc.
+TEST(CppMac, RetailMacAndEveryPaddingEqualLibcrypto) {
     VELK_REQUIRE_LIBCRYPTO();
 #ifdef VELK_HAVE_LIBCRYPTO
-    // ISO/IEC 9797-1 padding, written out here from the standard's words.
+    // ISO/IEC 9797-1 padding, written out here from the standard's words;
+    // method 3's length block counts bits, most significant byte first.
     const auto padded = [](const Bytes &data, velk::Padding padding) {
         Bytes out = data;
         if (padding == velk::Padding::method2)
             out.push_back(0x80);
         while (out.empty() || out.size() % 8)
             out.push_back(0);
+        if (padding == velk::Padding::method3) {
+            const std::uint64_t bits = 8 * data.size();
+            for (int i = 0; i < 8; ++i)
+                out.insert(out.begin() + i, static_cast<unsigned char>(bits >> (56 - 8 * i)));
+        }
         return out;
     };
     namespace oracle = velk::test::oracle;
     Random rng(44);
     const Block zero{};
     for (std::size_t len = 0; len <= 40; ++len) {
-        for (const auto padding : {velk::Padding::method1, velk::Padding::method2}) {
+        for (const auto padding :
+             {velk::Padding::method1, velk::Padding::method2, velk::Padding::method3}) {
             SCOPED_TRACE(std::to_string(len) + " bytes, method " +
-                         (padding == velk::Padding::method1 ? "1" : "2"));
+                         std::to_string(static_cast<int>(padding) + 1));
             const Block k1 = rng.block(), k2 = rng.block();
             const auto k3 = random_key<24>(rng);
             const Bytes data = rng.bytes(len);
