@@ -93,11 +93,40 @@ bool read_first_line(const char *path, char *line, std::size_t capacity, std::si
     return true;
 }
 
-} // namespace
+// "16, 32 or 48": the digit counts of `sizes`.
+std::string digit_counts(std::span<const std::size_t> sizes) {
+    std::string text;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        if (i > 0)
+            text += i + 1 == sizes.size() ? " or " : ", ";
+        text += std::to_string(2 * sizes[i]);
+    }
+    return text;
+}
 
-bool parse_hex_value(const char *option, const char *value, unsigned char *dest, std::size_t size,
-                     std::string &error) {
-    std::memset(dest, 0, size);
+// Decodes into whichever of `sizes` the number of digits names.
+bool decode_sized(const std::string &where, const char *text, std::size_t length, bool cut,
+                  std::span<const std::size_t> sizes, unsigned char *dest, std::size_t &size,
+                  std::string &error) {
+    size = 0;
+    for (std::size_t s : sizes)
+        if (!cut && length == 2 * s)
+            size = s;
+    if (size != 0 || sizes.size() == 1)
+        return decode(where, text, length, cut, dest, size != 0 ? size : sizes[0], error);
+    error = where + ": expected " + digit_counts(sizes) + " hex digits, found " +
+            (cut ? std::string("a longer line")
+                 : std::to_string(length) + (length == 1 ? " character" : " characters"));
+    return false;
+}
+
+// Takes the text of `value` (the digits themselves, env:NAME or file:PATH)
+// and hands it to `use(where, text, length, cut)`, `where` naming the option
+// and the source for messages. A file's first line is read into room for at
+// most `max_size` bytes of digits.
+template <class Use>
+bool with_value_text(const char *option, const char *value, std::size_t max_size,
+                     std::string &error, Use use) {
     const std::string opt = option;
     if (starts_with(value, env_prefix)) {
         const char *name = value + std::strlen(env_prefix);
@@ -110,13 +139,14 @@ bool parse_hex_value(const char *option, const char *value, unsigned char *dest,
             error = opt + " " + value + ": the environment variable " + name + " is not set";
             return false;
         }
-        return decode(opt + " " + value, text, std::strlen(text), false, dest, size, error);
+        return use(opt + " " + value, text, std::strlen(text), false);
     }
     if (starts_with(value, file_prefix)) {
         const char *path = value + std::strlen(file_prefix);
         // Room for the digits and a CR LF; a line end must show within it.
         char line[2 * 24 + 2];
-        const std::size_t capacity = 2 * size + 2 < sizeof line ? 2 * size + 2 : sizeof line;
+        const std::size_t capacity =
+            2 * max_size + 2 < sizeof line ? 2 * max_size + 2 : sizeof line;
         std::size_t length = 0;
         bool cut = false;
         int err = 0;
@@ -124,11 +154,60 @@ bool parse_hex_value(const char *option, const char *value, unsigned char *dest,
         if (!ok)
             error = opt + " " + value + ": " + std::strerror(err);
         else
-            ok = decode(opt + " " + value, line, length, cut, dest, size, error);
+            ok = use(opt + " " + value, line, length, cut);
         velk::secure_wipe(line, sizeof line);
         return ok;
     }
-    return decode(opt, value, std::strlen(value), false, dest, size, error);
+    return use(opt, value, std::strlen(value), false);
+}
+
+} // namespace
+
+bool parse_hex_value(const char *option, const char *value, unsigned char *dest, std::size_t size,
+                     std::string &error) {
+    std::memset(dest, 0, size);
+    return with_value_text(option, value, size, error,
+                           [&](const std::string &where, const char *text, std::size_t length,
+                               bool cut) {
+                               return decode(where, text, length, cut, dest, size, error);
+                           });
+}
+
+bool parse_hex_value(const char *option, const char *value, std::span<const std::size_t> sizes,
+                     unsigned char *dest, std::size_t &length, std::string &error) {
+    length = 0;
+    const std::size_t largest = sizes.empty() ? 0 : sizes.back();
+    std::memset(dest, 0, largest);
+    return with_value_text(option, value, largest, error,
+                           [&](const std::string &where, const char *text, std::size_t n,
+                               bool cut) {
+                               return decode_sized(where, text, n, cut, sizes, dest, length,
+                                                   error);
+                           });
+}
+
+bool parse_hex_text(const char *name, const char *text, std::span<const std::size_t> sizes,
+                    unsigned char *dest, std::size_t capacity, std::size_t &length,
+                    std::string &error) {
+    length = 0;
+    if (capacity != 0)
+        std::memset(dest, 0, capacity);
+    const std::size_t n = std::strlen(text);
+    if (!sizes.empty())
+        return decode_sized(name, text, n, false, sizes, dest, length, error);
+    if (n % 2 != 0) {
+        error = std::string(name) + ": expected an even number of hex digits, found " +
+                std::to_string(n);
+        return false;
+    }
+    if (n / 2 > capacity) {
+        error = std::string(name) + ": more than " + std::to_string(capacity) + " bytes";
+        return false;
+    }
+    if (!decode(name, text, n, false, dest, n / 2, error))
+        return false;
+    length = n / 2;
+    return true;
 }
 
 } // namespace velkfile

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 
 namespace velkfile {
@@ -20,5 +21,20 @@ namespace velkfile {
 // the way is wiped.
 bool parse_hex_value(const char *option, const char *value, unsigned char *dest, std::size_t size,
                      std::string &error);
+
+// The same for a value that may have any one of `sizes` bytes (increasing,
+// none 0): fills `dest`, which holds the largest, and sets `length` to the
+// size the digits gave. The message lists the sizes in digits: "KEY:
+// expected 16, 32 or 48 hex digits, found 30 characters".
+bool parse_hex_value(const char *option, const char *value, std::span<const std::size_t> sizes,
+                     unsigned char *dest, std::size_t &length, std::string &error);
+
+// `text` itself as hex digits, for values that are never read from the
+// environment or a file: exactly one of `sizes` bytes, or with `sizes` empty
+// any whole number of bytes (none too) up to `capacity`. `name` starts the
+// message. `dest` is cleared on failure.
+bool parse_hex_text(const char *name, const char *text, std::span<const std::size_t> sizes,
+                    unsigned char *dest, std::size_t capacity, std::size_t &length,
+                    std::string &error);
 
 } // namespace velkfile
