@@ -1,9 +1,11 @@
 # SPDX-License-Identifier: MIT
 # What `cmake --install` puts under the prefix: the public headers, the shared
-# library with its SONAME and version links, the programs and their manual
-# pages, a pkg-config file and a CMake package that gives velkcore::velkcore,
-# and the README and the licence in share/doc/velk.
-# The programs are installed when their targets are part of the build.
+# libraries with their SONAMEs and version links, the programs and their
+# manual pages, a pkg-config file and a CMake package per library
+# (velkcore::velkcore, velkpay::velkpay), and the README and the licence in
+# share/doc/velk.
+# The programs and libvelkpay are installed when their targets are part of
+# the build.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -28,11 +30,16 @@ install(FILES ${PROJECT_SOURCE_DIR}/man/velkcore.3
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
   DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
 
-# Each program with its page, when it is built.
+# Each program with its page, when it is built. The velkpay program's target
+# is velkpay_tool, since the library holds the name velkpay.
 set(VELK_INSTALLED_PROGRAMS)
-foreach(program velkfile velktext velkkey)
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+foreach(program velkfile velktext velkkey velkpay)
+  set(target ${program})
+  if(program STREQUAL "velkpay")
+    set(target velkpay_tool)
+  endif()
+  if(TARGET ${target})
+    install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
     install(FILES ${PROJECT_SOURCE_DIR}/man/${program}.1
       DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
     list(APPEND VELK_INSTALLED_PROGRAMS ${program})
@@ -73,3 +80,47 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/velkcore.pc.in
   ${PROJECT_BINARY_DIR}/velkcore.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/velkcore.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+# libvelkpay: its own library, headers, page, CMake package and pkg-config
+# file, beside velkcore's and built the same way. Its package finds velkcore
+# first, because the shared library needs libvelkcore.so.
+set(VELK_INSTALLED_LIBRARIES velkcore)
+if(TARGET velkpay)
+  set(VELK_PAY_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/velkpay)
+  set_target_properties(velkpay PROPERTIES EXPORT_NAME velkpay)
+  # libvelkpay.so loads libvelkcore.so.1, which lies beside it. Outside the
+  # loader's own directories it looks there itself ($ORIGIN), so that a
+  # program linked against it in any prefix, or in a moved tree, needs a run
+  # path to that one directory only; in a system directory it carries no
+  # run path, as distributions require.
+  list(FIND CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES "${CMAKE_INSTALL_FULL_LIBDIR}" _velk_system)
+  list(FIND CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES "${CMAKE_INSTALL_FULL_LIBDIR}" _velk_system_cxx)
+  if(_velk_system EQUAL -1 AND _velk_system_cxx EQUAL -1)
+    set_target_properties(velkpay PROPERTIES INSTALL_RPATH "$ORIGIN")
+  endif()
+  install(TARGETS velkpay EXPORT velkpayTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+      COMPONENT runtime NAMELINK_COMPONENT development)
+  install(FILES
+    ${PROJECT_SOURCE_DIR}/lib/include/velkpay.h
+    ${PROJECT_SOURCE_DIR}/lib/include/velkpay.hpp
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+  install(FILES ${PROJECT_SOURCE_DIR}/man/velkpay.3
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
+  install(EXPORT velkpayTargets NAMESPACE velkpay::
+    DESTINATION ${VELK_PAY_PACKAGE_DIR} COMPONENT development)
+  configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/velkpayConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/velkpayConfig.cmake
+    INSTALL_DESTINATION ${VELK_PAY_PACKAGE_DIR})
+  write_basic_package_version_file(${PROJECT_BINARY_DIR}/velkpayConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+  install(FILES
+    ${PROJECT_BINARY_DIR}/velkpayConfig.cmake
+    ${PROJECT_BINARY_DIR}/velkpayConfigVersion.cmake
+    DESTINATION ${VELK_PAY_PACKAGE_DIR} COMPONENT development)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/velkpay.pc.in
+    ${PROJECT_BINARY_DIR}/velkpay.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/velkpay.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+  list(APPEND VELK_INSTALLED_LIBRARIES velkpay)
+endif()
