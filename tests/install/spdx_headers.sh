@@ -4,7 +4,7 @@
 # "SPDX-License-Identifier: MIT" in its own comment syntax (after a #! line
 # where there is one). Lists the files that lack it and fails; with --fix,
 # adds the line to them instead, so running it twice changes nothing. Files
-# that cannot hold a comment (JSON, the fuzz corpus, the list of exported
+# that cannot hold a comment (JSON, the fuzz corpus, the lists of exported
 # names read line by line) and the licence itself are left out, and so is
 # any file of a kind not named below.
 #   spdx_headers.sh [--fix] [SOURCE_DIR]
@@ -23,7 +23,7 @@ fi
 # The licence line for a file, or nothing for a file that takes none.
 line_for() {
     case "$1" in
-    LICENSE | CMakePresets.json | lib/exports.txt | fuzz/corpus/*) ;;
+    LICENSE | CMakePresets.json | lib/exports.txt | lib/pay/exports.txt | fuzz/corpus/*) ;;
     *.c | *.h) echo '/* SPDX-License-Identifier: MIT */' ;;
     *.cpp | *.hpp) echo '// SPDX-License-Identifier: MIT' ;;
     *.md) echo '<!-- SPDX-License-Identifier: MIT -->' ;;
