@@ -1,0 +1,289 @@
+// SPDX-License-Identifier: MIT
+// PIN blocks: published blocks decoded (and encoded where they carry no
+// random fill), published and hand-made bad blocks refused for the field
+// that is wrong, round trips over every format and PIN length clear and
+// enciphered, the random fills, and every argument refused as documented.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "libcrypto_oracle.hpp"
+#include "velk_test.hpp"
+#include "velkpay.h"
+#include "velkpay.hpp"
+
+namespace {
+
+using namespace velk::test;
+
+constexpr std::size_t random_size = VELKPAY_PIN_RANDOM_SIZE;
+
+// A PAN of 19 digits; formats 0 and 3 use "789012345678" of it.
+const std::string long_pan = "1234567890123456789";
+
+int refusal_code(const std::string &field) {
+    if (field == "control")
+        return VELKPAY_E_PIN_CONTROL;
+    if (field == "length")
+        return VELKPAY_E_PIN_LENGTH;
+    if (field == "digit")
+        return VELKPAY_E_PIN_DIGIT;
+    if (field == "fill")
+        return VELKPAY_E_PIN_FILL;
+    throw std::invalid_argument("unknown refusal " + field);
+}
+
+// Decodes `block`, returning the PIN or the code as text.
+std::string decode(int format, const Block &block, const std::string &pan) {
+    char pin[12];
+    std::size_t n = 99;
+    const int r = velkpay_pin_block_decode(format, block.data(), pan.empty() ? nullptr : pan.data(),
+                                           pan.size(), pin, sizeof pin, &n);
+    return r == 0 ? std::string(pin, n) : "error " + std::to_string(r);
+}
+
+Block encode(int format, const std::string &pin, const std::string &pan,
+             const unsigned char *random = nullptr) {
+    Block b{};
+    EXPECT_EQ(velkpay_pin_block_encode(format, pin.data(), pin.size(),
+                                       pan.empty() ? nullptr : pan.data(), pan.size(), random,
+                                       b.data()),
+              0)
+        << format << " " << pin;
+    return b;
+}
+
+// The fill nibbles of a clear block of a PIN of `n` digits, with the PAN
+// field taken off.
+std::vector<unsigned> fill_of(const Block &block, std::size_t n, const Block &pan_field) {
+    std::vector<unsigned> fill;
+    for (std::size_t i = 2 + n; i < 16; ++i) {
+        const unsigned byte = block[i / 2] ^ pan_field[i / 2];
+        fill.push_back(i % 2 ? byte & 0xF : byte >> 4);
+    }
+    return fill;
+}
+
+TEST(PinBlock, PublishedBlocks) {
+    const auto records = read_vectors("pay_pinblock.txt");
+    ASSERT_GE(records.size(), 9u);
+    for (const auto &r : records) {
+        SCOPED_TRACE(r.at("Block"));
+        const int format = std::stoi(r.at("Format"));
+        const Block block = block_from_hex(r.at("Block"));
+        EXPECT_EQ(decode(format, block, r.at("PAN")), r.at("PIN"));
+        if (r.at("Exact") == "yes") {
+            EXPECT_EQ(to_hex(encode(format, r.at("PIN"), r.at("PAN"))), to_hex(block));
+        }
+    }
+}
+
+TEST(PinBlock, RefusesBadBlocksForTheirField) {
+    const auto records = read_vectors("pay_pinblock_invalid.txt");
+    ASSERT_GE(records.size(), 15u);
+    for (const auto &r : records) {
+        SCOPED_TRACE(r.at("Block"));
+        EXPECT_EQ(decode(std::stoi(r.at("Format")), block_from_hex(r.at("Block")), r.at("PAN")),
+                  "error " + std::to_string(refusal_code(r.at("Refused"))));
+    }
+}
+
+// Formats 0 and 3 with the PAN's twelve digits before its check digit, at
+// both ends of the PAN lengths.
+TEST(PinBlock, PanDigitsUsed) {
+    const struct {
+        std::string pan, field;
+    } cases[] = {
+        {"4012345678909", "0000401234567890"},
+        {long_pan, "0000789012345678"},
+        {"5555555551234567", "0000555555123456"},
+    };
+    for (const auto &c : cases) {
+        const Block f0 = encode(0, "1234", c.pan);
+        const Block f2 = encode(2, "1234", "");
+        Block field;
+        for (std::size_t i = 0; i < 8; ++i)
+            field[i] = static_cast<unsigned char>(f0[i] ^ f2[i] ^ (i == 0 ? 0x20 : 0));
+        EXPECT_EQ(to_hex(field), to_hex(from_hex(c.field))) << c.pan;
+    }
+}
+
+TEST(PinBlock, RoundTripsEveryFormatAndLength) {
+    Random rng(0x70696eu);
+    const Bytes pek16 = rng.bytes(16), pek24 = rng.bytes(24);
+    for (int format = 0; format <= 3; ++format) {
+        const std::string pan =
+            format == 0 || format == 3 ? long_pan.substr(0, 13 + rng.below(7)) : "";
+        for (std::size_t n = 4; n <= 12; ++n) {
+            std::string pin;
+            for (std::size_t i = 0; i < n; ++i)
+                pin += static_cast<char>('0' + rng.below(10));
+            SCOPED_TRACE(std::to_string(format) + " " + pin);
+            const Bytes random = rng.bytes(random_size);
+            EXPECT_EQ(decode(format, encode(format, pin, pan, random.data()), pan), pin);
+            EXPECT_EQ(decode(format, encode(format, pin, pan), pan), pin);
+            for (const Bytes *pek : {&pek16, &pek24}) {
+                Block block;
+                ASSERT_EQ(velkpay_pin_block_encipher(format, pin.data(), pin.size(), pan.data(),
+                                                     pan.size(), random.data(), block.data(),
+                                                     pek->data(), pek->size()),
+                          0);
+                char out[12];
+                std::size_t got = 0;
+                ASSERT_EQ(velkpay_pin_block_decipher(format, block.data(), pan.data(), pan.size(),
+                                                     out, sizeof out, &got, pek->data(),
+                                                     pek->size()),
+                          0);
+                EXPECT_EQ(std::string(out, got), pin);
+#ifdef VELK_HAVE_LIBCRYPTO
+                // The enciphered block is the clear one under EDE triple DES.
+                const Block clear = encode(format, pin, pan, random.data());
+                const Bytes want = velk::test::oracle::evp(
+                    pek->size() == 16 ? EVP_des_ede_ecb() : EVP_des_ede3_ecb(), pek->data(),
+                    nullptr, Bytes(clear.begin(), clear.end()), true);
+                EXPECT_EQ(to_hex(block), to_hex(want));
+#endif
+            }
+        }
+    }
+}
+
+TEST(PinBlock, RandomFills) {
+    const Block no_pan{};
+    Block pan_field{};
+    const Block f2 = encode(2, "1234", "");
+    const Block f0 = encode(0, "1234", long_pan);
+    for (std::size_t i = 0; i < 8; ++i)
+        pan_field[i] = static_cast<unsigned char>(f0[i] ^ f2[i] ^ (i == 0 ? 0x20 : 0));
+
+    // Format 1 takes the low nibbles of the caller's bytes read as one
+    // number, format 3 its base-6 digits as A to F.
+    std::array<unsigned char, random_size> zeros{}, ones;
+    ones.fill(0xFF);
+    EXPECT_EQ(to_hex(encode(1, "1234", "", zeros.data())), "141234" + std::string(10, '0'));
+    EXPECT_EQ(to_hex(encode(1, "1234", "", ones.data())), "141234" + std::string(10, 'f'));
+    EXPECT_EQ(fill_of(encode(3, "1234", long_pan, zeros.data()), 4, pan_field),
+              std::vector<unsigned>(10, 0xA));
+
+    // From the system: never two alike, each nibble in its range, and every
+    // value of the range drawn.
+    std::set<std::string> seen;
+    std::array<std::set<unsigned>, 4> values;
+    for (int i = 0; i < 300; ++i) {
+        for (int format : {1, 3}) {
+            const Block b = encode(format, "1234", format == 3 ? long_pan : "");
+            EXPECT_TRUE(seen.insert(to_hex(b)).second) << "a random fill repeated";
+            for (unsigned v : fill_of(b, 4, format == 3 ? pan_field : no_pan))
+                values[static_cast<std::size_t>(format)].insert(v);
+        }
+    }
+    EXPECT_EQ(values[1].size(), 16u);
+    EXPECT_EQ(values[3], (std::set<unsigned>{0xA, 0xB, 0xC, 0xD, 0xE, 0xF}));
+}
+
+TEST(PinBlock, RefusesBadArguments) {
+    const std::string pan = "4012345678909";
+    const unsigned char pek[16] = {1, 2, 3};
+    auto enc = [&](int format, const std::string &pin, const char *p, std::size_t pn) {
+        Block b;
+        b.fill(0x5A);
+        const int r =
+            velkpay_pin_block_encode(format, pin.data(), pin.size(), p, pn, nullptr, b.data());
+        if (r != 0) {
+            EXPECT_EQ(to_hex(b), "5a5a5a5a5a5a5a5a") << "a refused encoding wrote its block";
+        }
+        return r;
+    };
+    EXPECT_EQ(enc(4, "1234", pan.data(), pan.size()), VELKPAY_E_PIN_FORMAT);
+    EXPECT_EQ(enc(-1, "1234", pan.data(), pan.size()), VELKPAY_E_PIN_FORMAT);
+    EXPECT_EQ(enc(0, "123", pan.data(), pan.size()), VELKPAY_E_PIN);
+    EXPECT_EQ(enc(0, "1234567890123", pan.data(), pan.size()), VELKPAY_E_PIN);
+    EXPECT_EQ(enc(2, "12a4", nullptr, 0), VELKPAY_E_PIN);
+    EXPECT_EQ(enc(0, "1234", nullptr, 0), VELKPAY_E_PAN);
+    EXPECT_EQ(enc(3, "1234", pan.data(), 12), VELKPAY_E_PAN);
+    EXPECT_EQ(enc(0, "1234", "12345678901234567890", 20), VELKPAY_E_PAN);
+    EXPECT_EQ(enc(0, "1234", "401234567890X", 13), VELKPAY_E_PAN);
+    EXPECT_EQ(enc(1, "1234", "not a PAN", 9), 0) << "formats 1 and 2 read no PAN";
+
+    Block b = encode(0, "1234", pan);
+    char pin[12];
+    std::memset(pin, '#', sizeof pin);
+    std::size_t n = 77;
+    EXPECT_EQ(velkpay_pin_block_decode(0, b.data(), pan.data(), pan.size(), pin, 3, &n),
+              VELKPAY_E_BUFFER);
+    EXPECT_EQ(velkpay_pin_block_decode(0, b.data(), pan.data(), pan.size(), nullptr, 12, &n),
+              VELKPAY_E_ARGUMENT);
+    EXPECT_EQ(velkpay_pin_block_decode(0, b.data(), nullptr, 0, pin, 12, &n), VELKPAY_E_PAN);
+    EXPECT_EQ(velkpay_pin_block_decode(7, b.data(), pan.data(), pan.size(), pin, 12, &n),
+              VELKPAY_E_PIN_FORMAT);
+    EXPECT_EQ(n, 77u);
+    EXPECT_EQ(std::string(pin, sizeof pin), std::string(12, '#')) << "a refused decode wrote";
+
+    EXPECT_EQ(
+        velkpay_pin_block_encipher(0, "1234", 4, pan.data(), pan.size(), nullptr, b.data(), pek, 8),
+        VELKPAY_E_KEY_LENGTH);
+    EXPECT_EQ(velkpay_pin_block_encipher(0, "1234", 4, pan.data(), pan.size(), nullptr, b.data(),
+                                         nullptr, 16),
+              VELKPAY_E_ARGUMENT);
+    EXPECT_EQ(velkpay_pin_block_decipher(0, b.data(), pan.data(), pan.size(), pin, 12, &n, pek, 32),
+              VELKPAY_E_KEY_LENGTH);
+    // Under the wrong key the block decrypts to noise, refused for a field.
+    Block enciphered;
+    ASSERT_EQ(velkpay_pin_block_encipher(0, "1234", 4, pan.data(), pan.size(), nullptr,
+                                         enciphered.data(), pek, 16),
+              0);
+    const unsigned char other[16] = {9, 8, 7};
+    const int r = velkpay_pin_block_decipher(0, enciphered.data(), pan.data(), pan.size(), pin, 12,
+                                             &n, other, 16);
+    EXPECT_TRUE(r == VELKPAY_E_PIN_CONTROL || r == VELKPAY_E_PIN_LENGTH ||
+                r == VELKPAY_E_PIN_DIGIT || r == VELKPAY_E_PIN_FILL)
+        << r;
+    EXPECT_EQ(n, 77u);
+}
+
+// The C++ layer: the same calls, results as values.
+TEST(PinBlock, CppInterface) {
+    using namespace velk::pay;
+    const std::string pan = "4012345678909";
+    const auto clear = pin_block_encode(PinFormat::format0, "1234", pan);
+    ASSERT_TRUE(clear.ok());
+    EXPECT_EQ(to_hex(clear->span()), "041274edcba9876f");
+    const auto pin = pin_block_decode(PinFormat::format0, clear->span(), pan);
+    ASSERT_TRUE(pin.ok());
+    EXPECT_EQ(pin->digits(), "1234");
+    EXPECT_EQ(pin_block_decode(PinFormat::format3, clear->span(), pan).status().code(),
+              VELKPAY_E_PIN_CONTROL);
+    const unsigned char short_random[4] = {};
+    EXPECT_EQ(pin_block_encode(PinFormat::format1, "1234", {}, short_random).status().code(),
+              VELKPAY_E_ARGUMENT);
+
+    const Bytes pek(24, 0x42);
+    const auto block = pin_block_encipher(PinFormat::format3, "987654", pan, pek);
+    ASSERT_TRUE(block.ok());
+    EXPECT_EQ(pin_block_decipher(PinFormat::format3, *block, pan, pek)->digits(), "987654");
+
+    const Bytes bdk = from_hex("0123456789ABCDEFFEDCBA9876543210");
+    const Bytes iksn = from_hex("FFFF9876543210E00000");
+    const auto ipek = dukpt_ipek(std::span<const unsigned char, 16>(bdk.data(), 16),
+                                 std::span<const unsigned char, 10>(iksn.data(), 10));
+    ASSERT_TRUE(ipek.ok());
+    DukptDevice device;
+    EXPECT_EQ(device.check().code(), VELKPAY_E_DUKPT_STATE);
+    ASSERT_TRUE(device.init(ipek->span(), std::span<const unsigned char, 10>(iksn.data(), 10)));
+    const auto first = device.next();
+    ASSERT_TRUE(first.ok());
+    const auto host =
+        dukpt_transaction_key(std::span<const unsigned char, 16>(bdk.data(), 16), first->ksn);
+    EXPECT_EQ(first->key, *host);
+    DukptDevice reloaded(device.saved());
+    DukptDevice moved(std::move(device));
+    EXPECT_EQ(device.check().code(), VELKPAY_E_DUKPT_STATE) << "a moved-from device kept keys";
+    EXPECT_EQ(reloaded.next()->key, moved.next()->key);
+    EXPECT_EQ(to_hex(dukpt_working_key(first->key.span(), KeyUsage::pin)->span()).size(), 32u);
+}
+
+} // namespace
