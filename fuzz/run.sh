@@ -10,7 +10,7 @@ build=$(cd "${1:?usage: $0 <fuzz build dir>}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 total_seconds=${VELK_FUZZ_SECONDS:-60}
 
-targets=(velkfile_reader)
+targets=(velkfile_reader tr31_unwrap)
 per_target=$(( total_seconds / ${#targets[@]} ))
 artifacts="$build/fuzz-artifacts"
 mkdir -p "$artifacts"

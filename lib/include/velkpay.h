@@ -220,6 +220,103 @@ VELKPAY_API int velkpay_pin_block_decipher(int format, const unsigned char block
                                            size_t pin_capacity, size_t *pin_length,
                                            const unsigned char *pek, size_t pek_length);
 
+/* ---- TR-31 key blocks (versions A, B and C) --------------------------- */
+
+/* A key block is text: a 16-character header, optional blocks, the
+ * encrypted key data in hex and the MAC in hex. The key block protection
+ * key (KBPK) is a 16- or 24-byte triple-DES key. Version B derives its
+ * encryption and MAC keys from the KBPK with TDES-CMAC in counter mode and
+ * carries an 8-byte CMAC over the header and the clear key data; versions
+ * A and C take the KBPK with every byte XORed with 0x45 and 0x4D and carry
+ * a 4-byte CBC-MAC over the header and the encrypted data. Header fields are
+ * case-sensitive; the hex after them may be in either case and is written
+ * upper-case. A block is at most 9999 characters. */
+#define VELKPAY_TR31_HEADER_SIZE 16
+#define VELKPAY_TR31_MAX_BLOCK 9999
+#define VELKPAY_TR31_MAX_OPTIONAL_BLOCKS 99
+/* The most random bytes a wrap's padding takes (see velkpay_tr31_wrap). */
+#define VELKPAY_TR31_RANDOM_SIZE 48
+
+/* One optional block: its two-character ID and where its data (the
+ * characters after the ID and the length field) stands in the block text
+ * that was unwrapped. */
+typedef struct velkpay_tr31_optional_block {
+    char id[3];      /* e.g. "KS", zero-terminated */
+    uint16_t offset; /* index of the data's first character in the block */
+    uint16_t length; /* number of data characters */
+} velkpay_tr31_optional_block;
+
+/* The header of a key block, every field checked. The strings are
+ * zero-terminated copies of the header's characters. */
+typedef struct velkpay_tr31_header {
+    char version;            /* 'A', 'B' or 'C' */
+    uint16_t block_length;   /* the whole block, in characters */
+    char key_usage[3];       /* e.g. "P0" */
+    char algorithm;          /* e.g. 'T' */
+    char mode_of_use;        /* e.g. 'E' */
+    char key_version[3];     /* "00" when the key carries no version */
+    char exportability;      /* 'E', 'N' or 'S' */
+    uint16_t header_length;  /* header and optional blocks: the characters
+                                before the encrypted data */
+    unsigned optional_block_count;
+    velkpay_tr31_optional_block optional_blocks[VELKPAY_TR31_MAX_OPTIONAL_BLOCKS];
+} velkpay_tr31_header;
+
+/* Results of the key-block functions, each for one cause. */
+#define VELKPAY_E_TR31_VERSION (-40)       /* a version other than A, B and C */
+#define VELKPAY_E_TR31_LENGTH_FIELD (-41)  /* a length field that is not four decimal digits */
+#define VELKPAY_E_TR31_TRUNCATED (-42)     /* a block shorter than its length field or header */
+#define VELKPAY_E_TR31_OVERLONG (-43)      /* a block longer than its length field */
+#define VELKPAY_E_TR31_KEY_USAGE (-44)     /* a key usage not two upper-case letters or digits */
+#define VELKPAY_E_TR31_ALGORITHM (-45)     /* an unknown algorithm */
+#define VELKPAY_E_TR31_MODE (-46)          /* an unknown mode of use */
+#define VELKPAY_E_TR31_KEY_VERSION (-47)   /* a key version number not two letters or digits */
+#define VELKPAY_E_TR31_EXPORTABILITY (-48) /* an exportability other than E, N and S */
+#define VELKPAY_E_TR31_BLOCK_COUNT (-49)   /* an optional-block count that is not two digits,
+                                              or (wrap) not the blocks that follow */
+#define VELKPAY_E_TR31_RESERVED (-50)      /* a reserved field other than 00 */
+#define VELKPAY_E_TR31_OPTIONAL_BLOCK (-51) /* an optional block with a bad ID, length or
+                                               content, or running past the block */
+#define VELKPAY_E_TR31_PB_NOT_LAST (-52)   /* a padding block (PB) before another block */
+#define VELKPAY_E_TR31_ALIGNMENT (-53)     /* optional blocks not a multiple of 8 characters */
+#define VELKPAY_E_TR31_ENCODING (-54)      /* encrypted data or MAC not hex, or not whole
+                                              8-byte blocks */
+#define VELKPAY_E_TR31_MAC (-55)           /* a MAC that does not match: a wrong KBPK or an
+                                              altered block */
+#define VELKPAY_E_TR31_KEY_LENGTH (-56)    /* a key length field of 0, not whole bytes, or
+                                              past the key data */
+#define VELKPAY_E_TR31_TOO_LARGE (-57)     /* a block that would pass 9999 characters */
+
+/* Flags of velkpay_tr31_wrap. By default the key is padded as if it were
+ * the longest key of its algorithm (24 bytes for T, 8 for D, 32 for A), so
+ * that the block does not tell a 16-byte key from a 24-byte one, and
+ * optional blocks that do not end on a multiple of 8 characters are
+ * completed with a PB block of '0' characters. */
+#define VELKPAY_TR31_PAD_SHORT 1     /* pad the key data only to whole 8-byte blocks */
+#define VELKPAY_TR31_NO_PB 2         /* refuse misaligned optional blocks instead */
+
+/* Wraps the `key_length`-byte key under the KBPK into a key block written
+ * to `block` (no terminating zero; its length to `*block_length`). `header`
+ * is the 16-character header, whose length field may be any four digits
+ * (it is computed), followed by its optional blocks. The padding is the
+ * first bytes of `random` (VELKPAY_TR31_RANDOM_SIZE bytes) or, when it is
+ * null, comes from the system. */
+VELKPAY_API int velkpay_tr31_wrap(const char *header, size_t header_length,
+                                  const unsigned char *key, size_t key_length, int flags,
+                                  const unsigned char *random, const unsigned char *kbpk,
+                                  size_t kbpk_length, char *block, size_t block_capacity,
+                                  size_t *block_length);
+
+/* Unwraps the `length` characters at `block`: checks every header field,
+ * the optional blocks, the length and the MAC (in constant time) before it
+ * writes the key to `key` (at most `key_capacity` bytes), its length to
+ * `*key_length` and the header to `*header`. A refused block writes none of
+ * them, and what was decrypted is wiped. */
+VELKPAY_API int velkpay_tr31_unwrap(const char *block, size_t length,
+                                    const unsigned char *kbpk, size_t kbpk_length,
+                                    unsigned char *key, size_t key_capacity,
+                                    size_t *key_length, velkpay_tr31_header *header);
+
 #ifdef __cplusplus
 }
 #endif

@@ -18,6 +18,7 @@
 #include <array>
 #include <cstddef>
 #include <span>
+#include <string_view>
 #include <utility>
 
 #include "velkcore.hpp"
@@ -195,6 +196,57 @@ inline Result<std::array<unsigned char, 5>> kcv_cmac(BytesIn key) noexcept {
 // ---- PIN blocks
 
 // ---- TR-31 key blocks
+
+// The header of an unwrapped block (velkpay.h), its optional blocks as
+// places in the block's text.
+using Tr31Header = velkpay_tr31_header;
+
+// Wrap flags: pad the key data only to whole blocks (the block then tells
+// the key's length), and refuse optional blocks that do not end on a
+// multiple of 8 characters instead of completing them with a PB block.
+inline constexpr int tr31_pad_short = VELKPAY_TR31_PAD_SHORT;
+inline constexpr int tr31_no_pb = VELKPAY_TR31_NO_PB;
+
+// Wraps `key` under a 16- or 24-byte KBPK with `header` (its length field
+// is computed) into `out`, and returns the block: the first characters of
+// `out`, which VELKPAY_TR31_MAX_BLOCK characters always hold. The padding
+// comes from `random` (at least VELKPAY_TR31_RANDOM_SIZE bytes) or, when it
+// is empty, from the system.
+inline Result<std::string_view> tr31_wrap(std::string_view header, BytesIn key, BytesIn kbpk,
+                                          std::span<char> out, int flags = 0,
+                                          BytesIn random = {}) noexcept {
+    if (!random.empty() && random.size() < VELKPAY_TR31_RANDOM_SIZE)
+        return Status(VELKPAY_E_ARGUMENT);
+    std::size_t length = 0;
+    const int code = velkpay_tr31_wrap(header.data(), header.size(), key.data(), key.size(),
+                                       flags, random.empty() ? nullptr : random.data(),
+                                       kbpk.data(), kbpk.size(), out.data(), out.size(), &length);
+    if (code != VELKPAY_OK)
+        return Status(code);
+    return std::string_view(out.data(), length);
+}
+
+// Unwraps `block` under a 16- or 24-byte KBPK: writes the key to the start
+// of `key` and returns that part, and fills `header` when it is given.
+inline Result<BytesOut> tr31_unwrap(std::string_view block, BytesIn kbpk, BytesOut key,
+                                    Tr31Header *header = nullptr) noexcept {
+    std::size_t length = 0;
+    const int code = velkpay_tr31_unwrap(block.data(), block.size(), kbpk.data(), kbpk.size(),
+                                         key.data(), key.size(), &length, header);
+    if (code != VELKPAY_OK)
+        return Status(code);
+    return key.first(length);
+}
+
+// The header with its optional blocks, and one optional block's data, as
+// the text of the block they were read from.
+inline std::string_view tr31_header_text(std::string_view block, const Tr31Header &header) noexcept {
+    return block.substr(0, header.header_length);
+}
+inline std::string_view tr31_optional_data(std::string_view block,
+                                           const velkpay_tr31_optional_block &optional) noexcept {
+    return block.substr(optional.offset, optional.length);
+}
 
 } // namespace velk::pay
 

@@ -44,6 +44,42 @@ constexpr const char *cause(int code) noexcept {
         return "PIN block fill does not match its format";
     case VELKPAY_E_RANDOM:
         return "system random source failed";
+    case VELKPAY_E_TR31_VERSION:
+        return "key block version is not A, B or C";
+    case VELKPAY_E_TR31_LENGTH_FIELD:
+        return "key block length field is not four decimal digits";
+    case VELKPAY_E_TR31_TRUNCATED:
+        return "key block is shorter than its length field or header";
+    case VELKPAY_E_TR31_OVERLONG:
+        return "key block is longer than its length field";
+    case VELKPAY_E_TR31_KEY_USAGE:
+        return "key block key usage is not two upper-case letters or digits";
+    case VELKPAY_E_TR31_ALGORITHM:
+        return "key block algorithm is unknown";
+    case VELKPAY_E_TR31_MODE:
+        return "key block mode of use is unknown";
+    case VELKPAY_E_TR31_KEY_VERSION:
+        return "key block key version number is not two letters or digits";
+    case VELKPAY_E_TR31_EXPORTABILITY:
+        return "key block exportability is not E, N or S";
+    case VELKPAY_E_TR31_BLOCK_COUNT:
+        return "key block optional block count is not two digits or not the blocks given";
+    case VELKPAY_E_TR31_RESERVED:
+        return "key block reserved field is not 00";
+    case VELKPAY_E_TR31_OPTIONAL_BLOCK:
+        return "key block optional block has a bad ID, length or content";
+    case VELKPAY_E_TR31_PB_NOT_LAST:
+        return "key block padding block PB is not the last optional block";
+    case VELKPAY_E_TR31_ALIGNMENT:
+        return "key block optional blocks are not a multiple of 8 characters";
+    case VELKPAY_E_TR31_ENCODING:
+        return "key block encrypted data or MAC is not hex in whole 8-byte blocks";
+    case VELKPAY_E_TR31_MAC:
+        return "key block MAC does not match (wrong KBPK or altered block)";
+    case VELKPAY_E_TR31_KEY_LENGTH:
+        return "key block key length is 0, not whole bytes or past the key data";
+    case VELKPAY_E_TR31_TOO_LARGE:
+        return "key block would be longer than 9999 characters";
     default:
         return "unknown velkpay error";
     }
