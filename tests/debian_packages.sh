@@ -3,7 +3,8 @@
 # Builds the Debian packages (debian/) the way `dpkg-buildpackage -us -uc -b`
 # does from a clean clone, checks them with lintian, unpacks them into a
 # throw-away root and there builds and runs the C (pkg-config) and CMake
-# consumers against libvelkcore-dev and runs the programs of velk-tools.
+# consumers against libvelkcore-dev and libvelkpay-dev and runs the programs
+# of velk-tools.
 #
 # It builds from a copy of the tracked files as they are in the working tree,
 # because dpkg-buildpackage writes into the source tree and puts the packages
@@ -23,19 +24,22 @@ for tool in git dpkg-buildpackage dh lintian pkg-config cc c++ cmake readelf; do
 done
 git rev-parse --is-inside-work-tree >/dev/null 2>&1 || fail "$top is not a git checkout"
 
-# The package version is the library's (velkcore.h, which the CMake package
-# and velkcore.pc take theirs from), and the symbols file names exactly the
-# exported functions.
+# The package version is the library's (velkcore.h, which the CMake packages
+# and the pkg-config files take theirs from), and each symbols file names
+# exactly the functions its library exports.
 version=$(dpkg-parsechangelog -l debian/changelog -S Version)
 lib_version=$(sed -n 's/^#define VELKCORE_VERSION_STRING "\([^"]*\)".*/\1/p' lib/include/velkcore.h)
 [ -n "$lib_version" ] || fail "lib/include/velkcore.h defines no VELKCORE_VERSION_STRING"
 [ "$version" = "$lib_version" ] ||
   fail "debian/changelog is at $version, the library (velkcore.h) at $lib_version"
-symbols=$(sed -n 's/^ \([A-Za-z0-9_]*\)@Base .*/\1/p' debian/libvelkcore1.symbols | LC_ALL=C sort)
-exports=$(LC_ALL=C sort lib/exports.txt)
-[ "$symbols" = "$exports" ] ||
-  fail "debian/libvelkcore1.symbols and lib/exports.txt name different functions:
+for pair in libvelkcore1:lib/exports.txt libvelkpay1:lib/pay/exports.txt; do
+  package=${pair%%:*} list=${pair#*:}
+  symbols=$(sed -n 's/^ \([A-Za-z0-9_]*\)@Base .*/\1/p' "debian/$package.symbols" | LC_ALL=C sort)
+  exports=$(grep -v -e '^#' -e '^$' "$list" | LC_ALL=C sort)
+  [ "$symbols" = "$exports" ] ||
+    fail "debian/$package.symbols and $list name different functions:
 $(diff <(echo "$symbols") <(echo "$exports") || true)"
+done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/velk-debian.XXXXXX")
 if [ -n "${VELK_DEBIAN_KEEP:-}" ]; then say "working in $work (kept)"; else trap 'rm -rf "$work"' EXIT; fi
@@ -65,7 +69,8 @@ lintian --fail-on error,warning --display-info "$work/velk_${version}_${arch}.ch
   fail "lintian reports errors or warnings"
 
 deb() { echo "$work/${1}_${version}_${arch}.deb"; }
-for p in libvelkcore1 libvelkcore-dev velk-tools; do
+packages="libvelkcore1 libvelkcore-dev libvelkpay1 libvelkpay-dev velk-tools"
+for p in $packages; do
   [ -f "$(deb "$p")" ] || fail "no package $p"
 done
 
@@ -86,33 +91,61 @@ expect libvelkcore-dev "/usr/include/velkcore.h /usr/include/velkcore.hpp \
 $lib/cmake/velkcore/velkcoreConfig.cmake $lib/cmake/velkcore/velkcoreConfigVersion.cmake \
 $lib/cmake/velkcore/velkcoreTargets-none.cmake $lib/cmake/velkcore/velkcoreTargets.cmake \
 $lib/libvelkcore.so $lib/pkgconfig/velkcore.pc /usr/share/man/man3/velkcore.3.gz "
-expect velk-tools "/usr/bin/velkfile /usr/bin/velkkey /usr/bin/velktext \
-/usr/share/man/man1/velkfile.1.gz /usr/share/man/man1/velkkey.1.gz /usr/share/man/man1/velktext.1.gz "
-dpkg-deb -f "$(deb libvelkcore-dev)" Depends | grep -q "libvelkcore1 (= $version)" ||
+expect libvelkpay1 "$lib/libvelkpay.so.1 $lib/libvelkpay.so.1.0.0 "
+expect libvelkpay-dev "/usr/include/velkpay.h /usr/include/velkpay.hpp \
+$lib/cmake/velkpay/velkpayConfig.cmake $lib/cmake/velkpay/velkpayConfigVersion.cmake \
+$lib/cmake/velkpay/velkpayTargets-none.cmake $lib/cmake/velkpay/velkpayTargets.cmake \
+$lib/libvelkpay.so $lib/pkgconfig/velkpay.pc /usr/share/man/man3/velkpay.3.gz "
+expect velk-tools "/usr/bin/velkfile /usr/bin/velkkey /usr/bin/velkpay /usr/bin/velktext \
+/usr/share/man/man1/velkfile.1.gz /usr/share/man/man1/velkkey.1.gz \
+/usr/share/man/man1/velkpay.1.gz /usr/share/man/man1/velktext.1.gz "
+depends() { dpkg-deb -f "$(deb "$1")" Depends; }
+depends libvelkcore-dev | grep -q "libvelkcore1 (= $version)" ||
   fail "libvelkcore-dev does not depend on libvelkcore1 (= $version)"
-if dpkg-deb -f "$(deb velk-tools)" Depends | grep -q libvelkcore; then
-  fail "velk-tools depends on the library it carries inside"
+depends libvelkpay-dev | grep -q "libvelkpay1 (= $version)" ||
+  fail "libvelkpay-dev does not depend on libvelkpay1 (= $version)"
+depends libvelkpay-dev | grep -q "libvelkcore-dev (= $version)" ||
+  fail "libvelkpay-dev does not depend on libvelkcore-dev (= $version), which its package files find"
+depends libvelkpay1 | grep -q "libvelkcore1 (>= " ||
+  fail "libvelkpay1 does not depend on libvelkcore1, which it loads: $(depends libvelkpay1)"
+if depends velk-tools | grep -q -e libvelkcore -e libvelkpay; then
+  fail "velk-tools depends on a library it carries inside"
 fi
 
 say "unpacking into a throw-away root; consumers and programs"
 root=$work/root
-for p in libvelkcore1 libvelkcore-dev velk-tools; do dpkg -x "$(deb "$p")" "$root"; done
+for p in $packages; do dpkg -x "$(deb "$p")" "$root"; done
 pc_libdir=$root/usr/lib/$multiarch/pkgconfig
-flags=$(PKG_CONFIG_LIBDIR=$pc_libdir pkg-config --cflags --libs velkcore | xargs)
-[ "$flags" = "-lvelkcore" ] ||
-  fail "pkg-config gives '$flags' for the installed package, not just -lvelkcore"
-# The package's pkg-config file names /usr; the sysroot moves it into the root.
-for which in pkgconfig cmake; do
-  PKG_CONFIG_SYSROOT_DIR=$root cmake -DPREFIX="$root/usr" -DLIBDIR="lib/$multiarch" -DWORK="$work/consumers" \
-        -DCC="$(command -v cc)" -DCXX="$(command -v c++)" -DPKG_CONFIG="$(command -v pkg-config)" \
-        -DSOURCE_DIR="$top/tests/install" -DVERSION="$version" -DWHICH=$which -P "$top/tests/install/consumers.cmake" ||
-    fail "the $which consumer failed against the unpacked libvelkcore-dev"
+for library in velkcore velkpay; do
+  flags=$(PKG_CONFIG_LIBDIR=$pc_libdir pkg-config --cflags --libs $library | xargs)
+  [ "$flags" = "-l$library" ] ||
+    fail "pkg-config gives '$flags' for the installed $library, not just -l$library"
 done
-for program in velkfile velktext velkkey; do
-  if readelf -d "$root/usr/bin/$program" | grep -q 'NEEDED.*libvelkcore'; then
-    fail "$program loads libvelkcore.so"
+if readelf -d "$root/$lib/libvelkpay.so.1" | grep -q -e RPATH -e RUNPATH; then
+  fail "libvelkpay.so.1 carries a run path"
+fi
+# The package's pkg-config file names /usr; the sysroot moves it into the root.
+# A C program against each library, through pkg-config and through CMake;
+# the root is no loader directory, so SYSTEM_LAYOUT lets them find
+# libvelkcore.so.1 from libvelkpay.so.1 by LD_LIBRARY_PATH.
+for library in velkcore velkpay; do
+  for which in pkgconfig cmake; do
+    PKG_CONFIG_SYSROOT_DIR=$root cmake -DPREFIX="$root/usr" -DLIBDIR="lib/$multiarch" -DWORK="$work/consumers" \
+          -DCC="$(command -v cc)" -DCXX="$(command -v c++)" -DPKG_CONFIG="$(command -v pkg-config)" \
+          -DSOURCE_DIR="$top/tests/install" -DVERSION="$version" -DWHICH=$which -DLIBRARY=$library \
+          -DSYSTEM_LAYOUT=ON -P "$top/tests/install/consumers.cmake" ||
+      fail "the $which consumer failed against the unpacked lib$library-dev"
+  done
+done
+for program in velkfile velktext velkkey velkpay; do
+  if readelf -d "$root/usr/bin/$program" | grep -q -e 'NEEDED.*libvelkcore' -e 'NEEDED.*libvelkpay'; then
+    fail "$program loads a shared velk library"
   fi
 done
+# The key check value of a published key, as velkpay(1) shows it.
+kcv=$("$root/usr/bin/velkpay" kcv 0123456789ABCDEFFEDCBA9876543210)
+[ "$kcv" = "08D7B4" ] || fail "velkpay kcv printed '$kcv', not 08D7B4"
+say "velkpay: kcv $kcv"
 for program in velktext velkkey; do
   last=$("$root/usr/bin/$program" | tail -n 1)
   case $last in Succeeded*) say "$program: $last" ;; *) fail "$program ends: $last" ;; esac
@@ -121,4 +154,4 @@ done
 "$root/usr/bin/velkfile" -d -m cbc "$work/readme.vf" "$work/readme.out"
 cmp README.md "$work/readme.out" || fail "velkfile does not give README.md back"
 say "velkfile: README.md round trip"
-say "the three packages build, pass lintian and work ($((SECONDS - start)) s)"
+say "the five packages build, pass lintian and work ($((SECONDS - start)) s)"

@@ -11,7 +11,8 @@
 # With EMULATOR (its words separated by commas) the consumer runs under it.
 # SYSTEM_LAYOUT=ON says that the prefix holds libraries laid out for a system
 # directory, without run paths (the Debian packages unpacked elsewhere): the
-# CMake consumer then finds what libvelkpay.so loads by LD_LIBRARY_PATH, as
+# linker is then told where libvelkcore.so.1, which libvelkpay.so loads,
+# lies (-rpath-link), and the CMake consumer finds it by LD_LIBRARY_PATH, as
 # the pkg-config one always does; otherwise by the run paths alone.
 if(NOT DEFINED LIBRARY)
   set(LIBRARY velkcore)
@@ -56,6 +57,9 @@ if(WHICH STREQUAL "pkgconfig")
     message(FATAL_ERROR "${LIBRARY}.pc says version ${pc_version}, the build ${VERSION}")
   endif()
   separate_arguments(pc_flags UNIX_COMMAND "${pc_flags}")
+  if(SYSTEM_LAYOUT)
+    list(APPEND pc_flags -Wl,-rpath-link,${PREFIX}/${LIBDIR})
+  endif()
   run_checked("compiling the C99 consumer" ${CC} -std=c99 -Wall -Wextra -Wpedantic -Werror
     ${c_flags} ${c_source} ${pc_flags} ${link_flags} -o consumer)
   run_checked("running the C99 consumer"
