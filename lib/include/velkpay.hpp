@@ -193,7 +193,167 @@ inline Result<std::array<unsigned char, 5>> kcv_cmac(BytesIn key) noexcept {
 
 // ---- DUKPT
 
+// Triple-DES DUKPT keys (IPEKs, transaction and working keys) and KSNs.
+using DukptKey = Secret<VELKPAY_DUKPT_KEY_SIZE>;
+using Ksn = std::array<unsigned char, VELKPAY_DUKPT_KSN_SIZE>;
+using KsnIn = std::span<const unsigned char, VELKPAY_DUKPT_KSN_SIZE>;
+using BdkIn = std::span<const unsigned char, VELKPAY_DUKPT_BDK_SIZE>;
+using DukptKeyIn = std::span<const unsigned char, VELKPAY_DUKPT_KEY_SIZE>;
+
+// What a working key protects.
+enum class KeyUsage : int {
+    pin = VELKPAY_DUKPT_PIN,
+    mac_request = VELKPAY_DUKPT_MAC_REQUEST,
+    mac_response = VELKPAY_DUKPT_MAC_RESPONSE,
+    data_request = VELKPAY_DUKPT_DATA_REQUEST,
+    data_response = VELKPAY_DUKPT_DATA_RESPONSE,
+};
+
+// The IPEK of the device whose KSN is `ksn` (its counter bits ignored).
+inline Result<DukptKey> dukpt_ipek(BdkIn bdk, KsnIn ksn) noexcept {
+    return detail::produce<DukptKey>(
+        [&](DukptKey &k) { return velkpay_dukpt_ipek(bdk.data(), ksn.data(), k.data()); });
+}
+
+// The host side: the transaction key of any KSN (counter 0 gives the IPEK).
+inline Result<DukptKey> dukpt_transaction_key(BdkIn bdk, KsnIn ksn) noexcept {
+    return detail::produce<DukptKey>([&](DukptKey &k) {
+        return velkpay_dukpt_transaction_key(bdk.data(), ksn.data(), k.data());
+    });
+}
+
+// The working key of a transaction key for one usage.
+inline Result<DukptKey> dukpt_working_key(DukptKeyIn transaction_key, KeyUsage usage) noexcept {
+    return detail::produce<DukptKey>([&](DukptKey &k) {
+        return velkpay_dukpt_working_key(transaction_key.data(), static_cast<int>(usage),
+                                         k.data());
+    });
+}
+
+// One transaction of an originating device.
+struct DukptTransaction {
+    Ksn ksn{};
+    DukptKey key;
+};
+
+// An originating device. It can be moved but not copied, since two copies
+// would use the same keys twice; save it as saved() and construct it again
+// from those bytes. Its state is wiped when it is destroyed or moved from.
+// A device made empty, or from damaged bytes, refuses every call.
+class DukptDevice {
+  public:
+    using SavedBytes = std::span<const unsigned char, sizeof(velkpay_dukpt_device::opaque)>;
+
+    DukptDevice() noexcept = default;
+    explicit DukptDevice(SavedBytes saved) noexcept {
+        std::copy(saved.begin(), saved.end(), state_.opaque);
+    }
+    DukptDevice(const DukptDevice &) = delete;
+    DukptDevice &operator=(const DukptDevice &) = delete;
+    DukptDevice(DukptDevice &&other) noexcept : state_(other.state_) {
+        velkpay_dukpt_device_wipe(&other.state_);
+    }
+    DukptDevice &operator=(DukptDevice &&other) noexcept {
+        if (this != &other) {
+            state_ = other.state_;
+            velkpay_dukpt_device_wipe(&other.state_);
+        }
+        return *this;
+    }
+    ~DukptDevice() { velkpay_dukpt_device_wipe(&state_); }
+
+    // Loads the IPEK and the initial KSN (counter bits 0), replacing the state.
+    Status init(DukptKeyIn ipek, KsnIn initial_ksn) noexcept {
+        return Status(velkpay_dukpt_device_init(&state_, ipek.data(), initial_ksn.data()));
+    }
+    // The next transaction's KSN and key; the state moves on.
+    Result<DukptTransaction> next() noexcept {
+        return detail::produce<DukptTransaction>([&](DukptTransaction &t) {
+            return velkpay_dukpt_device_next(&state_, t.ksn.data(), t.key.data());
+        });
+    }
+    // OK, or why next() would refuse the state.
+    Status check() const noexcept { return Status(velkpay_dukpt_device_check(&state_)); }
+    SavedBytes saved() const noexcept { return SavedBytes(state_.opaque); }
+
+  private:
+    velkpay_dukpt_device state_{};
+};
+
 // ---- PIN blocks
+
+enum class PinFormat : int { format0 = 0, format1 = 1, format2 = 2, format3 = 3 };
+
+// A decoded PIN: its digits as text, wiped when it is destroyed.
+class Pin {
+  public:
+    std::string_view digits() const noexcept { return {digits_.data(), length_}; }
+    ~Pin() { velk::detail::wipe(digits_); }
+    Pin() noexcept = default;
+    Pin(const Pin &) noexcept = default;
+    Pin &operator=(const Pin &) noexcept = default;
+
+  private:
+    friend Result<Pin> pin_block_decode(PinFormat, std::span<const unsigned char, 8>,
+                                        std::string_view) noexcept;
+    friend Result<Pin> pin_block_decipher(PinFormat, std::span<const unsigned char, 8>,
+                                          std::string_view, BytesIn) noexcept;
+    std::array<char, VELKPAY_PIN_MAX_DIGITS> digits_{};
+    std::size_t length_ = 0;
+};
+
+// PINs are 4 to 12 digits; `pan` (13 to 19 digits) is needed by formats 0
+// and 3 only. The random fill of formats 1 and 3 comes from `random` (at
+// least VELKPAY_PIN_RANDOM_SIZE bytes) or, when it is empty, the system. The
+// clear block is a secret (it holds the PIN); the enciphered one is not.
+inline Result<Secret<8>> pin_block_encode(PinFormat format, std::string_view pin,
+                                          std::string_view pan = {},
+                                          BytesIn random = {}) noexcept {
+    if (!random.empty() && random.size() < VELKPAY_PIN_RANDOM_SIZE)
+        return Status(VELKPAY_E_ARGUMENT);
+    return detail::produce<Secret<8>>([&](Secret<8> &b) {
+        return velkpay_pin_block_encode(static_cast<int>(format), pin.data(), pin.size(),
+                                        pan.data(), pan.size(),
+                                        random.empty() ? nullptr : random.data(), b.data());
+    });
+}
+
+inline Result<Pin> pin_block_decode(PinFormat format, std::span<const unsigned char, 8> block,
+                                    std::string_view pan = {}) noexcept {
+    Pin p;
+    const int code =
+        velkpay_pin_block_decode(static_cast<int>(format), block.data(), pan.data(), pan.size(),
+                                 p.digits_.data(), p.digits_.size(), &p.length_);
+    if (code != VELKPAY_OK)
+        return Status(code);
+    return p;
+}
+
+// The same, enciphered in ECB under a 16- or 24-byte PIN key.
+inline Result<Block> pin_block_encipher(PinFormat format, std::string_view pin,
+                                        std::string_view pan, BytesIn pek,
+                                        BytesIn random = {}) noexcept {
+    if (!random.empty() && random.size() < VELKPAY_PIN_RANDOM_SIZE)
+        return Status(VELKPAY_E_ARGUMENT);
+    return detail::produce<Block>([&](Block &b) {
+        return velkpay_pin_block_encipher(static_cast<int>(format), pin.data(), pin.size(),
+                                          pan.data(), pan.size(),
+                                          random.empty() ? nullptr : random.data(), b.data(),
+                                          pek.data(), pek.size());
+    });
+}
+
+inline Result<Pin> pin_block_decipher(PinFormat format, std::span<const unsigned char, 8> block,
+                                      std::string_view pan, BytesIn pek) noexcept {
+    Pin p;
+    const int code = velkpay_pin_block_decipher(static_cast<int>(format), block.data(),
+                                                pan.data(), pan.size(), p.digits_.data(),
+                                                p.digits_.size(), &p.length_, pek.data(),
+                                                pek.size());
+    if (code != VELKPAY_OK)
+        return Status(code);
+    return p;
+}
 
 // ---- TR-31 key blocks
 
