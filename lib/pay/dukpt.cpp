@@ -61,14 +61,21 @@ void generate_key(Key &key, const Block &input) noexcept {
     velk::secure_wipe(next.data(), next.size());
 }
 
+using Ksn = std::array<unsigned char, st::ksn_size>;
+
+Ksn with_counter(const unsigned char *ksn, std::uint32_t counter) noexcept {
+    Ksn k;
+    std::copy(ksn, ksn + st::ksn_size, k.begin());
+    st::set_ksn_counter(k.data(), counter);
+    return k;
+}
+
 // The rightmost eight KSN bytes with the counter bits set to `counter`: the
 // input of the step that sets the counter's last bit.
 Block generation_input(const unsigned char *ksn, std::uint32_t counter) noexcept {
-    std::array<unsigned char, st::ksn_size> k;
-    std::copy(ksn, ksn + st::ksn_size, k.begin());
-    st::set_ksn_counter(k.data(), counter);
+    const Ksn k = with_counter(ksn, counter);
     Block r;
-    std::copy(k.begin() + 2, k.end(), r.begin());
+    std::copy(k.end() - r.size(), k.end(), r.begin());
     return r;
 }
 
@@ -78,9 +85,10 @@ void ede2_encrypt(const Key &key, const unsigned char *in, unsigned char *out) n
 }
 
 void derive_ipek(const unsigned char *bdk, const unsigned char *ksn, Key &ipek) noexcept {
+    // The leftmost eight KSN bytes, without the counter's top five bits.
+    const Ksn cleared = with_counter(ksn, 0);
     Block left;
-    std::copy(ksn, ksn + 8, left.begin());
-    left[7] &= 0xE0; // the counter's top five bits
+    std::copy(cleared.begin(), cleared.begin() + left.size(), left.begin());
     Key k;
     std::copy(bdk, bdk + 16, k.begin());
     ede2_encrypt(k, left.data(), ipek.data());
@@ -125,7 +133,8 @@ int check_state(ConstState s) noexcept {
     if (st::crc32(s.first<st::crc_at>()) != st::stored_crc(s))
         return VELKPAY_E_DUKPT_STATE;
     if (!std::equal(st::magic.begin(), st::magic.end(), s.begin() + st::magic_at) ||
-        s[st::version_at] != st::layout_version || s[6] != 0 || s[7] != 0 ||
+        s[st::version_at] != st::layout_version ||
+        !all_zero(s.subspan(st::reserved_at, st::ksn_at - st::reserved_at)) ||
         !all_zero(s.subspan(st::registers_end, st::crc_at - st::registers_end)))
         return VELKPAY_E_DUKPT_STATE;
     const std::uint32_t counter = st::ksn_counter(s.data() + st::ksn_at);

@@ -42,6 +42,7 @@ inline constexpr unsigned char status_exhausted = 2;
 inline constexpr std::size_t magic_at = 0;
 inline constexpr std::size_t version_at = 4;
 inline constexpr std::size_t status_at = 5;
+inline constexpr std::size_t reserved_at = 6;
 inline constexpr std::size_t ksn_at = 8;
 inline constexpr std::size_t registers_at = ksn_at + ksn_size;
 inline constexpr std::size_t registers_end = registers_at + register_count * key_size;
