@@ -76,7 +76,7 @@ template <std::size_t N> class Secret {
     Secret() noexcept = default;
     Secret(const Secret &) noexcept = default;
     Secret &operator=(const Secret &) noexcept = default;
-    ~Secret() { detail::wipe(bytes_); }
+    ~Secret() { velk::detail::wipe(bytes_); }
 
     unsigned char *data() noexcept { return bytes_.data(); }
     const unsigned char *data() const noexcept { return bytes_.data(); }
@@ -91,6 +91,8 @@ template <std::size_t N> class Secret {
 };
 
 namespace detail {
+using velk::detail::wipe;
+
 // Runs a C call that writes a T, returning the T or the refusal.
 template <class T, class Call> Result<T> produce(Call call) noexcept {
     T value{};
