@@ -147,10 +147,11 @@ int read_fixed_fields(const char *text, velkpay_tr31_header &h) noexcept {
     return VELKPAY_OK;
 }
 
-// Reads optional block `index` at `*at`, which stays within `limit`: its ID,
-// its length in the short form (two hex digits) or the extended one ("00",
-// two hex digits for the number of length digits, then those digits), and
-// its printable data. The length counts the whole optional block.
+// Reads the optional block at `at` and moves `at` past it, reading nothing
+// at or past `limit`: its ID, its length in the short form (two hex digits)
+// or the extended one ("00", two hex digits for the number of length
+// digits, then those digits), and its printable data. The length counts the
+// whole optional block.
 int read_optional_block(const char *text, std::size_t limit, std::size_t &at,
                         velkpay_tr31_optional_block &block) noexcept {
     const std::size_t start = at;
