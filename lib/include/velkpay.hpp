@@ -227,8 +227,7 @@ inline Result<DukptKey> dukpt_transaction_key(BdkIn bdk, KsnIn ksn) noexcept {
 // The working key of a transaction key for one usage.
 inline Result<DukptKey> dukpt_working_key(DukptKeyIn transaction_key, KeyUsage usage) noexcept {
     return detail::produce<DukptKey>([&](DukptKey &k) {
-        return velkpay_dukpt_working_key(transaction_key.data(), static_cast<int>(usage),
-                                         k.data());
+        return velkpay_dukpt_working_key(transaction_key.data(), static_cast<int>(usage), k.data());
     });
 }
 
@@ -309,8 +308,7 @@ class Pin {
 // least VELKPAY_PIN_RANDOM_SIZE bytes) or, when it is empty, the system. The
 // clear block is a secret (it holds the PIN); the enciphered one is not.
 inline Result<Secret<8>> pin_block_encode(PinFormat format, std::string_view pin,
-                                          std::string_view pan = {},
-                                          BytesIn random = {}) noexcept {
+                                          std::string_view pan = {}, BytesIn random = {}) noexcept {
     if (!random.empty() && random.size() < VELKPAY_PIN_RANDOM_SIZE)
         return Status(VELKPAY_E_ARGUMENT);
     return detail::produce<Secret<8>>([&](Secret<8> &b) {
@@ -338,20 +336,18 @@ inline Result<Block> pin_block_encipher(PinFormat format, std::string_view pin,
     if (!random.empty() && random.size() < VELKPAY_PIN_RANDOM_SIZE)
         return Status(VELKPAY_E_ARGUMENT);
     return detail::produce<Block>([&](Block &b) {
-        return velkpay_pin_block_encipher(static_cast<int>(format), pin.data(), pin.size(),
-                                          pan.data(), pan.size(),
-                                          random.empty() ? nullptr : random.data(), b.data(),
-                                          pek.data(), pek.size());
+        return velkpay_pin_block_encipher(
+            static_cast<int>(format), pin.data(), pin.size(), pan.data(), pan.size(),
+            random.empty() ? nullptr : random.data(), b.data(), pek.data(), pek.size());
     });
 }
 
 inline Result<Pin> pin_block_decipher(PinFormat format, std::span<const unsigned char, 8> block,
                                       std::string_view pan, BytesIn pek) noexcept {
     Pin p;
-    const int code = velkpay_pin_block_decipher(static_cast<int>(format), block.data(),
-                                                pan.data(), pan.size(), p.digits_.data(),
-                                                p.digits_.size(), &p.length_, pek.data(),
-                                                pek.size());
+    const int code = velkpay_pin_block_decipher(static_cast<int>(format), block.data(), pan.data(),
+                                                pan.size(), p.digits_.data(), p.digits_.size(),
+                                                &p.length_, pek.data(), pek.size());
     if (code != VELKPAY_OK)
         return Status(code);
     return p;
