@@ -35,6 +35,10 @@ bool all_decimal(const char *s, std::size_t n) noexcept {
     return std::all_of(s, s + n, [](char c) { return c >= '0' && c <= '9'; });
 }
 
+bool known_format(int format) noexcept {
+    return format >= 0 && format <= 3;
+}
+
 bool pan_format(int format) noexcept {
     return format == 0 || format == 3;
 }
@@ -98,7 +102,7 @@ void pack(const Nibbles &nibbles, const Block &pan, Block &block) noexcept {
 
 int encode(int format, const char *pin, std::size_t pin_length, const char *pan,
            std::size_t pan_length, const unsigned char *random, Block &block) noexcept {
-    if (format < 0 || format > 3)
+    if (!known_format(format))
         return VELKPAY_E_PIN_FORMAT;
     if (const int r = check_pin(pin, pin_length); r != VELKPAY_OK)
         return r;
@@ -149,7 +153,7 @@ bool fill_allowed(int format, unsigned char nibble) noexcept {
 // digits and the fill are all looked at whatever they hold.
 int decode(int format, const Block &block, const char *pan, std::size_t pan_length,
            std::array<char, max_pin> &pin, std::size_t &pin_length) noexcept {
-    if (format < 0 || format > 3)
+    if (!known_format(format))
         return VELKPAY_E_PIN_FORMAT;
     Block pan_bits;
     if (const int r = pan_field(format, pan, pan_length, pan_bits); r != VELKPAY_OK)
