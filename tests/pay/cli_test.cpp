@@ -318,6 +318,9 @@ TEST(PayCli, RefusedInputsSayWhyOnOneLine) {
          "KEY env:VELKPAY_UNSET_VARIABLE: the environment variable VELKPAY_UNSET_VARIABLE is "
          "not set"},
         {{{"kcv", "file:" + missing}}, "KEY file:" + missing + ": No such file or directory"},
+        // A line end in a name would make two lines of one message.
+        {{{"kcv", "file:" + missing + "\nx"}},
+         "KEY file:" + missing + "?x: No such file or directory"},
         {{{"kcv", "file:" + (scratch.path / "long.hex").string()}},
          "KEY file:" + (scratch.path / "long.hex").string() +
              ": expected 16, 32 or 48 hex digits, found a longer line"},
@@ -408,6 +411,7 @@ TEST(PayCli, UsageErrorsPrintTheCauseAndTheUsageLine) {
         {{"encrypt", "-m", "ecb", key, "00", "00"}, "expected KEY and DATA\n" + cipher},
         {{"encrypt", "-m", "ecb", "-m", "cbc", key, "00"}, "option -m given twice\n" + cipher},
         {{"encrypt", "-x", key, "00"}, "unknown option -x\n" + cipher},
+        {{"encrypt", "-\n", key, "00"}, "unknown option -?\n" + cipher},
         {{"encrypt", key, "00", "-m"}, "option -m needs a value\n" + cipher},
         {{"kcv"}, "expected KEY\nusage: velkpay kcv [-c] KEY"},
         {{"cmac", key}, "expected KEY and DATA\nusage: velkpay cmac KEY DATA"},

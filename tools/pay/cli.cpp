@@ -109,15 +109,24 @@ std::string shown(const char *word) {
     return plain ? " \"" + std::string(w) + "\"" : std::string();
 }
 
+// A cause as one printable line: a file name or an option word may hold a
+// line end or another control character.
+std::string one_line(std::string text) {
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return text;
+}
+
 } // namespace
 
 int refuse(const Io &io, const std::string &cause) {
-    std::fprintf(io.err, "velkpay: %s\n", cause.c_str());
+    std::fprintf(io.err, "velkpay: %s\n", one_line(cause).c_str());
     return exit_refused;
 }
 
 int misuse(const Io &io, const std::string &cause, const char *usage) {
-    std::fprintf(io.err, "velkpay: %s\nusage: %s\n", cause.c_str(), usage);
+    std::fprintf(io.err, "velkpay: %s\nusage: %s\n", one_line(cause).c_str(), usage);
     return exit_usage;
 }
 
