@@ -87,4 +87,6 @@ constexpr const char *cause(int code) noexcept {
 
 } // namespace
 
-extern "C" VELKPAY_API const char *velkpay_strerror(int code) { return cause(code); }
+extern "C" VELKPAY_API const char *velkpay_strerror(int code) {
+    return cause(code);
+}

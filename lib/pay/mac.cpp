@@ -135,9 +135,8 @@ VELKPAY_API int velkpay_kcv(const unsigned char *key, size_t key_length, unsigne
     if (kcv_length < 2 || kcv_length > 8)
         return VELKPAY_E_KCV_LENGTH;
     std::array<unsigned char, 8> value;
-    const int r = with_des_schedule(key, key_length, [&](const auto &s) {
-        value = velk::key_check_value<8>(s);
-    });
+    const int r = with_des_schedule(key, key_length,
+                                    [&](const auto &s) { value = velk::key_check_value<8>(s); });
     if (r == VELKPAY_OK)
         std::copy_n(value.begin(), kcv_length, kcv);
     velk::secure_wipe(value.data(), value.size());

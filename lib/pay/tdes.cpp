@@ -88,7 +88,9 @@ void run_blocks(Mode mode, Direction direction, const unsigned char *in, unsigne
         const auto block_in = [&](std::size_t b) {
             return std::span<const unsigned char, 8>(in + 8 * b, 8);
         };
-        const auto block_out = [&](std::size_t b) { return std::span<unsigned char, 8>(out + 8 * b, 8); };
+        const auto block_out = [&](std::size_t b) {
+            return std::span<unsigned char, 8>(out + 8 * b, 8);
+        };
         if (mode == Mode::ecb) {
             for (std::size_t b = 0; b < blocks; ++b) {
                 if (direction == Direction::encrypt)
@@ -132,27 +134,25 @@ int run(Mode mode, Direction direction, const unsigned char *in, unsigned char *
 
 extern "C" {
 
-VELKPAY_API int velkpay_tdes_ecb_encrypt(const unsigned char *in, unsigned char *out,
-                                         size_t length, const unsigned char *key,
-                                         size_t key_length) {
+VELKPAY_API int velkpay_tdes_ecb_encrypt(const unsigned char *in, unsigned char *out, size_t length,
+                                         const unsigned char *key, size_t key_length) {
     return run(Mode::ecb, Direction::encrypt, in, out, length, nullptr, key, key_length);
 }
 
-VELKPAY_API int velkpay_tdes_ecb_decrypt(const unsigned char *in, unsigned char *out,
-                                         size_t length, const unsigned char *key,
-                                         size_t key_length) {
+VELKPAY_API int velkpay_tdes_ecb_decrypt(const unsigned char *in, unsigned char *out, size_t length,
+                                         const unsigned char *key, size_t key_length) {
     return run(Mode::ecb, Direction::decrypt, in, out, length, nullptr, key, key_length);
 }
 
-VELKPAY_API int velkpay_tdes_cbc_encrypt(const unsigned char *in, unsigned char *out,
-                                         size_t length, unsigned char iv[8],
-                                         const unsigned char *key, size_t key_length) {
+VELKPAY_API int velkpay_tdes_cbc_encrypt(const unsigned char *in, unsigned char *out, size_t length,
+                                         unsigned char iv[8], const unsigned char *key,
+                                         size_t key_length) {
     return run(Mode::cbc, Direction::encrypt, in, out, length, iv, key, key_length);
 }
 
-VELKPAY_API int velkpay_tdes_cbc_decrypt(const unsigned char *in, unsigned char *out,
-                                         size_t length, unsigned char iv[8],
-                                         const unsigned char *key, size_t key_length) {
+VELKPAY_API int velkpay_tdes_cbc_decrypt(const unsigned char *in, unsigned char *out, size_t length,
+                                         unsigned char iv[8], const unsigned char *key,
+                                         size_t key_length) {
     return run(Mode::cbc, Direction::decrypt, in, out, length, iv, key, key_length);
 }
 

@@ -26,7 +26,9 @@ namespace {
 using namespace velk::test;
 
 // The published value, which may be a prefix of the 8-byte result.
-std::string prefix(const Bytes &full, std::size_t n) { return to_hex(Bytes(full.begin(), full.begin() + n)); }
+std::string prefix(const Bytes &full, std::size_t n) {
+    return to_hex(Bytes(full.begin(), full.begin() + n));
+}
 
 TEST(PayMac, CmacKnownAnswers) {
     for (const Record &r : read_vectors("pay_cmac.txt")) {
@@ -57,11 +59,10 @@ TEST(PayMac, Iso9797KnownAnswers) {
                     want = from_hex(r.at("Mac"));
         const int padding = std::stoi(r.at("Pad"));
         Bytes mac(8);
-        const int result =
-            r.at("Alg") == "1"
-                ? velkpay_mac_alg1(data.data(), data.size(), padding, mac.data(), key.data(),
-                                   key.size())
-                : velkpay_mac_alg3(data.data(), data.size(), padding, mac.data(), key.data());
+        const int result = r.at("Alg") == "1" ? velkpay_mac_alg1(data.data(), data.size(), padding,
+                                                                 mac.data(), key.data(), key.size())
+                                              : velkpay_mac_alg3(data.data(), data.size(), padding,
+                                                                 mac.data(), key.data());
         ASSERT_EQ(result, 0);
         EXPECT_EQ(prefix(mac, want.size()), to_hex(want));
     }
@@ -78,7 +79,9 @@ Bytes evp_key(const Bytes &key) {
     k3.insert(k3.end(), key.begin(), key.end());
     return k3;
 }
-const char *cbc_name(const Bytes &key) { return key.size() == 16 ? "DES-EDE-CBC" : "DES-EDE3-CBC"; }
+const char *cbc_name(const Bytes &key) {
+    return key.size() == 16 ? "DES-EDE-CBC" : "DES-EDE3-CBC";
+}
 const EVP_CIPHER *cbc_cipher(const Bytes &key) {
     return key.size() == 16 ? EVP_des_ede_cbc() : EVP_des_ede3_cbc();
 }
@@ -118,7 +121,9 @@ Bytes padded(const Bytes &data, int method) {
     return out;
 }
 
-Bytes last_block(const Bytes &b) { return Bytes(b.end() - 8, b.end()); }
+Bytes last_block(const Bytes &b) {
+    return Bytes(b.end() - 8, b.end());
+}
 #endif
 
 // Every length from 0 to 80 bytes under 8-, 16- and 24-byte keys: CMAC and
@@ -140,9 +145,8 @@ TEST(PayMac, EqualsLibcrypto) {
 
             for (int method = 1; method <= 3; ++method) {
                 SCOPED_TRACE("padding method " + std::to_string(method));
-                const Bytes cbc =
-                    oracle::evp(cbc_cipher(key), evp_key(key).data(), zero.data(),
-                                padded(data, method), true);
+                const Bytes cbc = oracle::evp(cbc_cipher(key), evp_key(key).data(), zero.data(),
+                                              padded(data, method), true);
                 ASSERT_EQ(velkpay_mac_alg1(data.data(), length, method, mac.data(), key.data(),
                                            key_length),
                           0);
@@ -154,8 +158,7 @@ TEST(PayMac, EqualsLibcrypto) {
                                                  padded(data, method), true));
                 oracle::ecb(k2.data(), h.data(), h.data(), false);
                 oracle::ecb(k1.data(), h.data(), h.data(), true);
-                ASSERT_EQ(velkpay_mac_alg3(data.data(), length, method, mac.data(), key.data()),
-                          0);
+                ASSERT_EQ(velkpay_mac_alg3(data.data(), length, method, mac.data(), key.data()), 0);
                 ASSERT_EQ(to_hex(mac), to_hex(h));
             }
         }
@@ -190,80 +193,50 @@ TEST(PayMac, PaddingOfEmptyData) {
 
 // Refused calls return their cause and leave the output as it was.
 TEST(PayMac, RefusalsWriteNothing) {
-    const Bytes data(20, 0x11), key(24, 0x22);
+    enum Function { cmac, alg1, alg3, kcv, kcv_cmac };
     struct Case {
         const char *what;
+        Function f;
+        bool null_data, null_key, null_out;
+        std::size_t key_length;
+        int padding;
+        std::size_t kcv_length;
         int want;
-        int (*call)(const Bytes &data, const Bytes &key, unsigned char *out);
     };
     const Case cases[] = {
-        {"cmac, 12-byte key", VELKPAY_E_KEY_LENGTH,
-         [](const Bytes &d, const Bytes &k, unsigned char *o) {
-             return velkpay_cmac(d.data(), d.size(), o, k.data(), 12);
-         }},
-        {"cmac, null data", VELKPAY_E_ARGUMENT,
-         [](const Bytes &, const Bytes &k, unsigned char *o) {
-             return velkpay_cmac(nullptr, 4, o, k.data(), 24);
-         }},
-        {"cmac, null key", VELKPAY_E_ARGUMENT,
-         [](const Bytes &d, const Bytes &, unsigned char *o) {
-             return velkpay_cmac(d.data(), d.size(), o, nullptr, 24);
-         }},
-        {"alg1, padding 0", VELKPAY_E_PADDING,
-         [](const Bytes &d, const Bytes &k, unsigned char *o) {
-             return velkpay_mac_alg1(d.data(), d.size(), 0, o, k.data(), 24);
-         }},
-        {"alg1, padding 4", VELKPAY_E_PADDING,
-         [](const Bytes &d, const Bytes &k, unsigned char *o) {
-             return velkpay_mac_alg1(d.data(), d.size(), 4, o, k.data(), 24);
-         }},
-        {"alg1, 32-byte key", VELKPAY_E_KEY_LENGTH,
-         [](const Bytes &d, const Bytes &k, unsigned char *o) {
-             return velkpay_mac_alg1(d.data(), d.size(), 1, o, k.data(), 32);
-         }},
-        {"alg1, null key", VELKPAY_E_ARGUMENT,
-         [](const Bytes &d, const Bytes &, unsigned char *o) {
-             return velkpay_mac_alg1(d.data(), d.size(), 1, o, nullptr, 8);
-         }},
-        {"alg3, padding -1", VELKPAY_E_PADDING,
-         [](const Bytes &d, const Bytes &k, unsigned char *o) {
-             return velkpay_mac_alg3(d.data(), d.size(), -1, o, k.data());
-         }},
-        {"alg3, null data", VELKPAY_E_ARGUMENT,
-         [](const Bytes &, const Bytes &k, unsigned char *o) {
-             return velkpay_mac_alg3(nullptr, 1, 2, o, k.data());
-         }},
-        {"kcv, 1 byte", VELKPAY_E_KCV_LENGTH,
-         [](const Bytes &, const Bytes &k, unsigned char *o) {
-             return velkpay_kcv(k.data(), 16, o, 1);
-         }},
-        {"kcv, 9 bytes", VELKPAY_E_KCV_LENGTH,
-         [](const Bytes &, const Bytes &k, unsigned char *o) {
-             return velkpay_kcv(k.data(), 16, o, 9);
-         }},
-        {"kcv, 7-byte key", VELKPAY_E_KEY_LENGTH,
-         [](const Bytes &, const Bytes &k, unsigned char *o) {
-             return velkpay_kcv(k.data(), 7, o, 3);
-         }},
-        {"kcv_cmac, 0-byte key", VELKPAY_E_KEY_LENGTH,
-         [](const Bytes &, const Bytes &k, unsigned char *o) {
-             return velkpay_kcv_cmac(k.data(), 0, o);
-         }},
-        {"kcv_cmac, null key", VELKPAY_E_ARGUMENT,
-         [](const Bytes &, const Bytes &, unsigned char *o) {
-             return velkpay_kcv_cmac(nullptr, 16, o);
-         }},
+        {"cmac, 12-byte key", cmac, false, false, false, 12, 0, 0, VELKPAY_E_KEY_LENGTH},
+        {"cmac, null data", cmac, true, false, false, 24, 0, 0, VELKPAY_E_ARGUMENT},
+        {"cmac, null key", cmac, false, true, false, 24, 0, 0, VELKPAY_E_ARGUMENT},
+        {"cmac, null output", cmac, false, false, true, 24, 0, 0, VELKPAY_E_ARGUMENT},
+        {"alg1, padding 0", alg1, false, false, false, 24, 0, 0, VELKPAY_E_PADDING},
+        {"alg1, padding 4", alg1, false, false, false, 24, 4, 0, VELKPAY_E_PADDING},
+        {"alg1, 32-byte key", alg1, false, false, false, 32, 1, 0, VELKPAY_E_KEY_LENGTH},
+        {"alg1, null key", alg1, false, true, false, 8, 1, 0, VELKPAY_E_ARGUMENT},
+        {"alg1, null output", alg1, false, false, true, 8, 1, 0, VELKPAY_E_ARGUMENT},
+        {"alg3, padding -1", alg3, false, false, false, 16, -1, 0, VELKPAY_E_PADDING},
+        {"alg3, null data", alg3, true, false, false, 16, 2, 0, VELKPAY_E_ARGUMENT},
+        {"alg3, null output", alg3, false, false, true, 16, 2, 0, VELKPAY_E_ARGUMENT},
+        {"kcv, 1 byte", kcv, false, false, false, 16, 0, 1, VELKPAY_E_KCV_LENGTH},
+        {"kcv, 9 bytes", kcv, false, false, false, 16, 0, 9, VELKPAY_E_KCV_LENGTH},
+        {"kcv, 7-byte key", kcv, false, false, false, 7, 0, 3, VELKPAY_E_KEY_LENGTH},
+        {"kcv, null output", kcv, false, false, true, 24, 0, 3, VELKPAY_E_ARGUMENT},
+        {"kcv_cmac, 0-byte key", kcv_cmac, false, false, false, 0, 0, 0, VELKPAY_E_KEY_LENGTH},
+        {"kcv_cmac, null key", kcv_cmac, false, true, false, 16, 0, 0, VELKPAY_E_ARGUMENT},
     };
     for (const Case &c : cases) {
+        const Bytes data(20, 0x11), key(32, 0x22);
         Bytes out(8, 0xEE);
-        EXPECT_EQ(c.call(data, key, out.data()), c.want) << c.what;
+        const unsigned char *d = c.null_data ? nullptr : data.data();
+        const unsigned char *k = c.null_key ? nullptr : key.data();
+        unsigned char *o = c.null_out ? nullptr : out.data();
+        const int got = c.f == cmac   ? velkpay_cmac(d, 20, o, k, c.key_length)
+                        : c.f == alg1 ? velkpay_mac_alg1(d, 20, c.padding, o, k, c.key_length)
+                        : c.f == alg3 ? velkpay_mac_alg3(d, 20, c.padding, o, k)
+                        : c.f == kcv  ? velkpay_kcv(k, c.key_length, o, c.kcv_length)
+                                      : velkpay_kcv_cmac(k, c.key_length, o);
+        EXPECT_EQ(got, c.want) << c.what;
         EXPECT_EQ(out, Bytes(8, 0xEE)) << c.what;
     }
-    // A null output is refused too.
-    EXPECT_EQ(velkpay_cmac(data.data(), 8, nullptr, key.data(), 24), VELKPAY_E_ARGUMENT);
-    EXPECT_EQ(velkpay_mac_alg1(data.data(), 8, 1, nullptr, key.data(), 24), VELKPAY_E_ARGUMENT);
-    EXPECT_EQ(velkpay_mac_alg3(data.data(), 8, 1, nullptr, key.data()), VELKPAY_E_ARGUMENT);
-    EXPECT_EQ(velkpay_kcv(key.data(), 24, nullptr, 3), VELKPAY_E_ARGUMENT);
 }
 
 // Every code velkpay.h defines has a text of its own; others are unknown.

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstring>
 #include <ostream>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "libcrypto_oracle.hpp"
@@ -32,15 +32,17 @@ constexpr Operation operations[] = {
     {"cbc_decrypt", true, false},
 };
 
-void PrintTo(const Operation &op, std::ostream *os) { *os << op.name; }
+void PrintTo(const Operation &op, std::ostream *os) {
+    *os << op.name;
+}
 
 int call(const Operation &op, const unsigned char *in, unsigned char *out, std::size_t length,
          unsigned char *iv, const unsigned char *key, std::size_t key_length) {
     if (!op.cbc)
-        return (op.encrypt ? velkpay_tdes_ecb_encrypt : velkpay_tdes_ecb_decrypt)(
-            in, out, length, key, key_length);
+        return (op.encrypt ? velkpay_tdes_ecb_encrypt : velkpay_tdes_ecb_decrypt)(in, out, length,
+                                                                                  key, key_length);
     return (op.encrypt ? velkpay_tdes_cbc_encrypt : velkpay_tdes_cbc_decrypt)(in, out, length, iv,
-                                                                             key, key_length);
+                                                                              key, key_length);
 }
 
 // One call over all of `in`, out of place; `iv` carries the chain.
@@ -141,8 +143,8 @@ TEST_P(PayTdesOperation, EveryWayOfCallingAgrees) {
         Block iv_blocks = iv0;
         Bytes one_by_one;
         for (std::size_t b = 0; b < blocks; ++b) {
-            const Bytes part = run(op, Bytes(in.begin() + 8 * b, in.begin() + 8 * b + 8),
-                                   iv_blocks, key);
+            const Bytes part =
+                run(op, Bytes(in.begin() + 8 * b, in.begin() + 8 * b + 8), iv_blocks, key);
             one_by_one.insert(one_by_one.end(), part.begin(), part.end());
         }
         ASSERT_EQ(to_hex(one_by_one), to_hex(whole));
@@ -160,13 +162,13 @@ TEST_P(PayTdesOperation, EveryWayOfCallingAgrees) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pay, PayTdesOperation,
-    ::testing::Combine(::testing::ValuesIn(operations), ::testing::Values(16, 24)),
-    [](const auto &info) {
-        return std::string(std::get<0>(info.param).name) + "_" +
-               std::to_string(std::get<1>(info.param));
-    });
+INSTANTIATE_TEST_SUITE_P(Pay, PayTdesOperation,
+                         ::testing::Combine(::testing::ValuesIn(operations),
+                                            ::testing::Values(16, 24)),
+                         [](const auto &info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 // Refused calls return their cause and write neither the output nor the
 // chaining value.
