@@ -7,7 +7,8 @@
 #     WHICH=cmake: the consumer/ project, configured with find_package(velkcore).
 #   LIBRARY=velkpay: consumer_pay_c99.c, a C99 program, one answer per family;
 #     WHICH=pkgconfig: compiled with `pkg-config --cflags --libs velkpay`;
-#     WHICH=cmake: the consumer_pay/ project, with find_package(velkpay).
+#     WHICH=cmake: the consumer_pay/ project, with find_package(velkpay), which
+#     also builds and checks a C++20 program over velkpay.hpp.
 # With EMULATOR (its words separated by commas) the consumer runs under it.
 # SYSTEM_LAYOUT=ON says that the prefix holds libraries laid out for a system
 # directory, without run paths (the Debian packages unpacked elsewhere): the
@@ -86,6 +87,16 @@ elseif(WHICH STREQUAL "cmake")
   set(library_path)
   if(SYSTEM_LAYOUT)
     set(library_path ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${PREFIX}/${LIBDIR})
+  endif()
+  if(LIBRARY STREQUAL "velkpay")
+    run_checked("running the C++ consumer" ${library_path} ${emulator} ${work}/build/consumer_cpp)
+    set(expected "kcv 08d7b4\nkcv-cmac 0a82458664\ncmac 62dd1b471902bd4e\n"
+                 "pin-key c46551cef9fd244faa9ad834130d3b38\nrefused key-length\n")
+    string(CONCAT expected ${expected})
+    if(NOT run_output STREQUAL expected)
+      message(FATAL_ERROR "the C++ consumer printed:\n${run_output}\nexpected:\n${expected}")
+    endif()
+    message(STATUS "the velkpay C++ consumer printed the known answers:\n${run_output}")
   endif()
   run_checked("running the CMake consumer" ${library_path} ${emulator} ${work}/build/consumer)
 else()
