@@ -455,7 +455,12 @@ std::vector<std::pair<Args, std::string>> examples(const std::string &text,
     std::string line;
     bool in_output = false;
     while (std::getline(in, line)) {
-        if (line.rfind(indent + "velkpay ", 0) == 0) {
+        // A command with a redirection or a substitution illustrates a
+        // shell session; its output is described in words, not shown.
+        if (line.rfind(indent + "velkpay ", 0) == 0 &&
+            line.find_first_of("<>|$'\"") != std::string::npos) {
+            in_output = false;
+        } else if (line.rfind(indent + "velkpay ", 0) == 0) {
             std::istringstream words(line.substr(indent.size() + 8));
             Args args;
             for (std::string w; words >> w;)
