@@ -37,7 +37,7 @@ constexpr const char *top_usage =
 constexpr const char help_text[] =
     R"(velkpay: the triple-DES computations of payment and smart-card systems.
 Hex is read in either case and written in upper case, one line on standard
-output. KEY, PEK and BDK are hex digits, or env:NAME or file:PATH to read
+output (two for tr31 unwrap). KEY, PEK and BDK are hex digits, or env:NAME or file:PATH to read
 the digits from an environment variable or a file's first line. DATA is hex
 digits (none for empty data), @PATH for a file's bytes or @- for standard
 input's. Exit status: 0 done, 1 input or computation refused, 2 usage error.
