@@ -39,8 +39,8 @@ int digit(char c) {
 
 // The bytes of `text` when it is hex digits of one of `sizes` bytes (any
 // whole number of bytes up to `capacity` when `sizes` is empty).
-bool reference(const std::string &text, std::span<const std::size_t> sizes,
-               std::size_t capacity, std::vector<unsigned char> &bytes) {
+bool reference(const std::string &text, std::span<const std::size_t> sizes, std::size_t capacity,
+               std::vector<unsigned char> &bytes) {
     bool size_ok = text.size() % 2 == 0 && text.size() / 2 <= capacity;
     if (!sizes.empty()) {
         size_ok = false;

@@ -34,7 +34,8 @@ Nibbles nibbles_of(const unsigned char block[8]) {
 
 // The clear PIN field of a block: formats 0 and 3 XOR in four zero nibbles
 // and the 12 PAN digits before the check digit.
-Nibbles pin_field(int format, const unsigned char block[8], const char *pan, std::size_t pan_length) {
+Nibbles pin_field(int format, const unsigned char block[8], const char *pan,
+                  std::size_t pan_length) {
     Nibbles n = nibbles_of(block);
     if (format == 0 || format == 3)
         for (std::size_t i = 0; i < 12; ++i)
@@ -82,9 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     char pin[VELKPAY_PIN_MAX_DIGITS + 4];
     std::memset(pin, '#', sizeof pin);
     std::size_t pin_length = 99;
-    const int rc = velkpay_pin_block_decode(format, block, uses_pan ? pan : nullptr,
-                                            uses_pan ? pan_length : 0, pin,
-                                            VELKPAY_PIN_MAX_DIGITS, &pin_length);
+    const int rc =
+        velkpay_pin_block_decode(format, block, uses_pan ? pan : nullptr, uses_pan ? pan_length : 0,
+                                 pin, VELKPAY_PIN_MAX_DIGITS, &pin_length);
     const bool valid = pan_ok && valid_field(format, pin_field(format, block, pan, pan_length));
     require((rc == VELKPAY_OK) == valid);
     if (rc != VELKPAY_OK) {
@@ -118,8 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     char back[VELKPAY_PIN_MAX_DIGITS];
     std::size_t back_length = 0;
     require(velkpay_pin_block_decipher(format, enciphered, uses_pan ? pan : nullptr,
-                                       uses_pan ? pan_length : 0, back, sizeof back,
-                                       &back_length, pek, sizeof pek) == VELKPAY_OK);
+                                       uses_pan ? pan_length : 0, back, sizeof back, &back_length,
+                                       pek, sizeof pek) == VELKPAY_OK);
     require(back_length == pin_length && std::memcmp(back, pin, pin_length) == 0);
     return 0;
 }

@@ -125,7 +125,9 @@ std::string get(const velk::test::Record &r, const char *name) {
     return at == r.end() ? std::string() : at->second;
 }
 
-std::string strerror_of(int code) { return velkpay_strerror(code); }
+std::string strerror_of(int code) {
+    return velkpay_strerror(code);
+}
 
 // ---- Known answers ------------------------------------------------------
 
@@ -138,8 +140,8 @@ TEST(PayCli, KcvCmacAndMacsGiveThePublishedValues) {
     for (const auto &v : read_vectors("pay_cmac.txt"))
         EXPECT_EQ(result({"cmac", get(v, "Key"), get(v, "Msg")}), get(v, "Mac")) << get(v, "Id");
     for (const auto &v : read_vectors("pay_iso9797.txt")) {
-        const Args args = {"mac", "-a", get(v, "Alg"), "-p", get(v, "Pad"), get(v, "Key"),
-                           get(v, "Data")};
+        const Args args = {"mac",         "-a",          get(v, "Alg"), "-p",
+                           get(v, "Pad"), get(v, "Key"), get(v, "Data")};
         const std::string mac = result(args);
         EXPECT_EQ(mac.size(), 16u);
         EXPECT_EQ(mac.substr(0, get(v, "Mac").size()), get(v, "Mac")) << describe(args);
@@ -175,15 +177,15 @@ TEST(PayCli, DukptKeysProtectTheTransactionsAsPublished) {
                 result({"pin", "decode", "-f", "0", "-k", pek, get(v, "PinBlock"), get(v, "PAN")}),
                 get(v, "PIN"));
         }
-        for (const auto &[field, usage] : {std::pair{"MacRequest", "mac"},
-                                           std::pair{"MacResponse", "mac-response"}})
+        for (const auto &[field, usage] :
+             {std::pair{"MacRequest", "mac"}, std::pair{"MacResponse", "mac-response"}})
             if (v.count(field)) {
                 const std::string key = result({"dukpt", "key", "-u", usage, bdk, ksn});
                 const std::string mac = result({"mac", "-a", "3", "-p", "1", key, get(v, "Data")});
                 EXPECT_EQ(mac.substr(0, get(v, field).size()), get(v, field)) << ksn << field;
             }
-        for (const auto &[field, usage] : {std::pair{"DataRequest", "data"},
-                                           std::pair{"DataResponse", "data-response"}})
+        for (const auto &[field, usage] :
+             {std::pair{"DataRequest", "data"}, std::pair{"DataResponse", "data-response"}})
             if (v.count(field)) {
                 const std::string key = result({"dukpt", "key", "-u", usage, bdk, ksn});
                 std::string data = get(v, "Data");
@@ -447,9 +449,8 @@ TEST(PayCli, UsageErrorsPrintTheCauseAndTheUsageLine) {
 // examples show them: a command starts with `indent` and "velkpay ", the
 // lines after it that start with `output_indent` (and are no request or
 // command) are its output.
-std::vector<std::pair<Args, std::string>> examples(const std::string &text,
-                                                   const std::string &indent,
-                                                   const std::string &output_indent) {
+std::vector<std::pair<Args, std::string>>
+examples(const std::string &text, const std::string &indent, const std::string &output_indent) {
     std::vector<std::pair<Args, std::string>> found;
     std::istringstream in(text);
     std::string line;
@@ -481,8 +482,8 @@ TEST(PayCli, HelpNamesEveryCommandAndItsExamplesHold) {
     const Outcome r = velkpay({"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    for (const char *command : {"encrypt|decrypt", "kcv", "cmac", "mac", "dukpt ipek",
-                                "dukpt key", "pin encode", "pin decode", "tr31"})
+    for (const char *command : {"encrypt|decrypt", "kcv", "cmac", "mac", "dukpt ipek", "dukpt key",
+                                "pin encode", "pin decode", "tr31"})
         EXPECT_NE(r.out.find(std::string("\nvelkpay ") + command), std::string::npos) << command;
     const auto pairs = examples(r.out, "    ", "        ");
     EXPECT_GE(pairs.size(), 10u);
@@ -563,8 +564,7 @@ TEST(PayCli, Tr31UnwrapsThePublishedBlocksAndWrapsForItself) {
     Scratch scratch;
     const std::string kbpk = "1D22BF32387C600AD97F9B97A51311AC0123456789ABCDEF";
     const std::string key = "E8BC63E5479455E26577F715D587FE68";
-    const std::string block =
-        result({"tr31", "wrap", "-k", kbpk, "C9999K0TN00N0100HM0621", key});
+    const std::string block = result({"tr31", "wrap", "-k", kbpk, "C9999K0TN00N0100HM0621", key});
     EXPECT_EQ(block.substr(0, 32), "C0104K0TN00N0200HM0621PB0A000000");
     EXPECT_EQ(block.size(), 104u);
     const std::string file = scratch.write("block", block + "\r\n").string();
@@ -591,17 +591,23 @@ TEST(PayCli, Tr31RefusalsAndUsageErrors) {
         int status;
         std::string err;
     } cases[] = {
-        {{"tr31", "unwrap", "-k", "DD7515F2BFC17F85CE48F3CA25CB21F4", block}, 1,
+        {{"tr31", "unwrap", "-k", "DD7515F2BFC17F85CE48F3CA25CB21F4", block},
+         1,
          "BLOCK: " + strerror_of(VELKPAY_E_TR31_MAC)},
-        {{"tr31", "unwrap", "-k", kbpk, "b" + block.substr(1)}, 1,
+        {{"tr31", "unwrap", "-k", kbpk, "b" + block.substr(1)},
+         1,
          "BLOCK: " + strerror_of(VELKPAY_E_TR31_VERSION)},
-        {{"tr31", "unwrap", "-k", kbpk, block + "00"}, 1,
+        {{"tr31", "unwrap", "-k", kbpk, block + "00"},
+         1,
          "BLOCK: " + strerror_of(VELKPAY_E_TR31_OVERLONG)},
-        {{"tr31", "unwrap", "-k", "0123456789ABCDEF", block}, 1,
+        {{"tr31", "unwrap", "-k", "0123456789ABCDEF", block},
+         1,
          "KBPK: expected 32 or 48 hex digits, found 16 characters"},
-        {{"tr31", "wrap", "-k", kbpk, "B0000P0TE00E0001", "00112233445566778899AABBCCDDEEFF"}, 1,
+        {{"tr31", "wrap", "-k", kbpk, "B0000P0TE00E0001", "00112233445566778899AABBCCDDEEFF"},
+         1,
          "HEADER: " + strerror_of(VELKPAY_E_TR31_RESERVED)},
-        {{"tr31", "wrap", "-k", kbpk, "B0000P0TE00E0000", "0011"}, 1,
+        {{"tr31", "wrap", "-k", kbpk, "B0000P0TE00E0000", "0011"},
+         1,
          "KEY: expected 16, 32 or 48 hex digits, found 4 characters"},
         {{"tr31", "unwrap", block}, 2, "option -k is required\n" + usage},
         {{"tr31", "unwrap", "-k", kbpk}, 2, "expected BLOCK\n" + usage},

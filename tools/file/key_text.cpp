@@ -166,11 +166,11 @@ bool with_value_text(const char *option, const char *value, std::size_t max_size
 bool parse_hex_value(const char *option, const char *value, unsigned char *dest, std::size_t size,
                      std::string &error) {
     std::memset(dest, 0, size);
-    return with_value_text(option, value, size, error,
-                           [&](const std::string &where, const char *text, std::size_t length,
-                               bool cut) {
-                               return decode(where, text, length, cut, dest, size, error);
-                           });
+    return with_value_text(
+        option, value, size, error,
+        [&](const std::string &where, const char *text, std::size_t length, bool cut) {
+            return decode(where, text, length, cut, dest, size, error);
+        });
 }
 
 bool parse_hex_value(const char *option, const char *value, std::span<const std::size_t> sizes,
@@ -178,12 +178,11 @@ bool parse_hex_value(const char *option, const char *value, std::span<const std:
     length = 0;
     const std::size_t largest = sizes.empty() ? 0 : sizes.back();
     std::memset(dest, 0, largest);
-    return with_value_text(option, value, largest, error,
-                           [&](const std::string &where, const char *text, std::size_t n,
-                               bool cut) {
-                               return decode_sized(where, text, n, cut, sizes, dest, length,
-                                                   error);
-                           });
+    return with_value_text(
+        option, value, largest, error,
+        [&](const std::string &where, const char *text, std::size_t n, bool cut) {
+            return decode_sized(where, text, n, cut, sizes, dest, length, error);
+        });
 }
 
 bool parse_hex_text(const char *name, const char *text, std::span<const std::size_t> sizes,

@@ -70,9 +70,13 @@ int cipher_command(Words words, const Io &io, bool decrypt) {
 
 } // namespace
 
-int encrypt_command(Words words, const Io &io) { return cipher_command(words, io, false); }
+int encrypt_command(Words words, const Io &io) {
+    return cipher_command(words, io, false);
+}
 
-int decrypt_command(Words words, const Io &io) { return cipher_command(words, io, true); }
+int decrypt_command(Words words, const Io &io) {
+    return cipher_command(words, io, true);
+}
 
 int kcv_command(Words words, const Io &io) {
     Scan s;

@@ -26,8 +26,7 @@ constexpr Command commands[] = {
     {"cmac", cmac_command, "velkpay cmac KEY DATA"},
     {"mac", mac_command, "velkpay mac -a 1|3 -p 1|2|3 KEY DATA"},
     {"dukpt", dukpt_command, "velkpay dukpt ipek BDK KSN | dukpt key [-u USAGE] BDK KSN"},
-    {"pin", pin_command,
-     "velkpay pin encode|decode -f 0|1|2|3 [-k PEK] PIN|BLOCK [PAN]"},
+    {"pin", pin_command, "velkpay pin encode|decode -f 0|1|2|3 [-k PEK] PIN|BLOCK [PAN]"},
     {"tr31", tr31_command, "velkpay tr31 wrap -k KBPK HEADER KEY | tr31 unwrap -k KBPK BLOCK"},
 };
 
@@ -192,7 +191,9 @@ void hide_argument(char *arg) {
     __asm__ __volatile__("" : : "r"(arg) : "memory");
 }
 
-Key::~Key() { velk::secure_wipe(bytes, sizeof bytes); }
+Key::~Key() {
+    velk::secure_wipe(bytes, sizeof bytes);
+}
 
 bool read_key(const Io &io, const char *name, char *arg, std::span<const std::size_t> sizes,
               Key &key) {
@@ -271,8 +272,7 @@ int run(int argc, char **argv, const Io &io) {
     if (command == nullptr)
         return misuse(io, "unknown command" + shown(argv[1]), top_usage);
     int status = command->run(
-        Words{std::span<char *>(argv + 2, static_cast<std::size_t>(argc - 2)), command->usage},
-        io);
+        Words{std::span<char *>(argv + 2, static_cast<std::size_t>(argc - 2)), command->usage}, io);
     // The result line must have reached its file for the status to say so.
     if (std::fflush(io.out) != 0 || std::ferror(io.out)) {
         const int err = errno;

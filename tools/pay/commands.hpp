@@ -58,8 +58,8 @@ int tr31_command(Words words, const Io &io);
 struct Scan {
     std::array<char *, 128> value{}; // by letter: the value, or the option itself
     std::vector<char *> operands;
-    bool help = false;               // --help was among the words
-    std::string cause;               // what is wrong, when scan() fails
+    bool help = false; // --help was among the words
+    std::string cause; // what is wrong, when scan() fails
 
     bool has(char letter) const { return value[static_cast<unsigned char>(letter)] != nullptr; }
     char *get(char letter) const { return value[static_cast<unsigned char>(letter)]; }

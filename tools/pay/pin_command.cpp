@@ -14,7 +14,7 @@ namespace {
 struct PinArguments {
     bool decode = false;
     int format = 0;
-    char *pek = nullptr;       // null: a clear block
+    char *pek = nullptr; // null: a clear block
     char *pin_or_block = nullptr;
     const char *pan = nullptr; // null for formats 1 and 2
 };
@@ -46,12 +46,11 @@ int encode(const PinArguments &a, const Io &io) {
     const char *pin_text = pin.empty() ? "" : reinterpret_cast<const char *>(pin.data());
     const std::size_t pan_length = a.pan != nullptr ? std::strlen(a.pan) : 0;
     unsigned char block[8];
-    const int rc = a.pek != nullptr
-                       ? velkpay_pin_block_encipher(a.format, pin_text, pin_length, a.pan,
-                                                    pan_length, nullptr, block, pek.bytes,
-                                                    pek.length)
-                       : velkpay_pin_block_encode(a.format, pin_text, pin_length, a.pan,
-                                                  pan_length, nullptr, block);
+    const int rc = a.pek != nullptr ? velkpay_pin_block_encipher(a.format, pin_text, pin_length,
+                                                                 a.pan, pan_length, nullptr, block,
+                                                                 pek.bytes, pek.length)
+                                    : velkpay_pin_block_encode(a.format, pin_text, pin_length,
+                                                               a.pan, pan_length, nullptr, block);
     if (rc != VELKPAY_OK)
         return refuse_code(io, operand_of(rc, false), rc);
     put_hex(io, block, sizeof block);
@@ -71,12 +70,12 @@ int decode(const PinArguments &a, const Io &io) {
     const std::size_t pan_length = a.pan != nullptr ? std::strlen(a.pan) : 0;
     char pin[VELKPAY_PIN_MAX_DIGITS + 1];
     std::size_t pin_length = 0;
-    const int rc = a.pek != nullptr
-                       ? velkpay_pin_block_decipher(a.format, block, a.pan, pan_length, pin,
-                                                    VELKPAY_PIN_MAX_DIGITS, &pin_length,
-                                                    pek.bytes, pek.length)
-                       : velkpay_pin_block_decode(a.format, block, a.pan, pan_length, pin,
-                                                  VELKPAY_PIN_MAX_DIGITS, &pin_length);
+    const int rc =
+        a.pek != nullptr
+            ? velkpay_pin_block_decipher(a.format, block, a.pan, pan_length, pin,
+                                         VELKPAY_PIN_MAX_DIGITS, &pin_length, pek.bytes, pek.length)
+            : velkpay_pin_block_decode(a.format, block, a.pan, pan_length, pin,
+                                       VELKPAY_PIN_MAX_DIGITS, &pin_length);
     velk::secure_wipe(block, sizeof block);
     if (rc != VELKPAY_OK)
         return refuse_code(io, operand_of(rc, true), rc);
