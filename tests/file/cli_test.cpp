@@ -108,12 +108,16 @@ const std::string hex_key = "133457799BBCDFF10e329232ea6d0d73A1B2C3D4E5F60718";
 const std::string hex_vector = "1F2E3D4C5b6a7988";
 
 // Temporary files of an interrupted or failed replacement still in `dir`.
-std::vector<std::string> leftovers(const ScratchDir &dir) {
+std::vector<std::string> leftovers_in(const fs::path &dir) {
     std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(dir.path))
+    for (const auto &entry : fs::directory_iterator(dir))
         if (entry.path().filename().string().find(".velkfile-") != std::string::npos)
             names.push_back(entry.path().filename().string());
     return names;
+}
+
+std::vector<std::string> leftovers(const ScratchDir &dir) {
+    return leftovers_in(dir.path);
 }
 
 // Starts velkfile with `args` (paths absolute), its output streams sent to
@@ -1302,14 +1306,6 @@ TEST(Cli, RefusalsNameThePathAndTheirCause) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(dir / "out"), encrypt_bytes(plain, key_from_text("x"), default_value,
                                                     mode_ecb));
-}
-
-std::vector<std::string> leftovers_in(const fs::path &dir) {
-    std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(dir))
-        if (entry.path().filename().string().find(".velkfile-") != std::string::npos)
-            names.push_back(entry.path().filename().string());
-    return names;
 }
 
 // The output's directory is renamed while the run waits for more of a FIFO,

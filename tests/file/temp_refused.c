@@ -18,7 +18,9 @@ static int refused_openat(int dir, const char *path, int flags, va_list ap) {
         errno = EACCES;
         return -1;
     }
-    return (int)syscall(SYS_openat, dir, path, flags, mode);
+    /* As the C library's openat64 does, so that large files open on 32-bit
+     * systems too (the flag is 0 where offsets are 64-bit anyway). */
+    return (int)syscall(SYS_openat, dir, path, flags | O_LARGEFILE, mode);
 }
 
 int openat(int dir, const char *path, int flags, ...) {

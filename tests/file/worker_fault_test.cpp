@@ -80,6 +80,12 @@ TEST(WorkerFault, AFaultOnAWorkerStillRemovesTheTemporary) {
                         "run this test";
     for (const int signo : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
         SCOPED_TRACE(strsignal(signo));
+#ifdef VELK_TEST_EMULATED
+        if (signo == SIGBUS) {
+            std::printf("[          ] under an emulator: the SIGBUS case not run\n");
+            continue;
+        }
+#endif
         ScratchDir dir;
         const Bytes old = {'o', 'l', 'd'};
         write_file(dir / "out", old);
