@@ -61,10 +61,21 @@ void fault_now() {
     beyond_file_end = static_cast<const unsigned char *>(beyond);
     planted_signal = signo;
 
-    std::FILE *in = file_with(Bytes(std::size_t{1} << 20, 7));
+    // A pipe that stays open: once its data is read the reader waits in
+    // read, so the jobs it has handed out can only be done by a worker, and
+    // the run cannot end before one faults. An alarm ends a run that waits
+    // anyway (with a signal the test does not expect).
+    int ends[2];
+    if (pipe(ends) != 0)
+        _exit(91);
+    const Bytes data(32768, 7);
+    if (write(ends[1], data.data(), data.size()) != static_cast<ssize_t>(data.size()))
+        _exit(92);
+    std::FILE *in = fdopen(ends[0], "rb");
     OutputFile output;
     if (in == nullptr || !open_output(out.c_str(), output, nullptr) || !output.replaced)
-        _exit(91);
+        _exit(93);
+    alarm(60);
     thread_plan = ThreadPlan{2, 4096, fault_now};
     Bytes buffer(chunk_bytes);
     const Key key{};
