@@ -135,6 +135,11 @@ if [ "$(id -u)" != 0 ]; then
 fi
 
 say "missing for '$profile': ${named[*]}"
+if [ "$profile" = test ]; then
+  say "for 'test' this adds the arm64, s390x and i386 architectures to dpkg" \
+      "(dpkg --add-architecture) where they are missing and installs Debian's" \
+      "cross compilers, qemu-user and those architectures' libraries"
+fi
 # Multiarch packages (name:arch) need their architecture known to dpkg
 # before the package lists are read.
 native=$(dpkg --print-architecture)

@@ -3,7 +3,8 @@
 # Builds and runs every test: the debug suite with warnings as errors, the
 # whole suite again built by g++ -O3 with warnings as errors, in the
 # constant-time build, under AddressSanitizer and UndefinedBehaviorSanitizer
-# and under ThreadSanitizer, the README's release build with its own tests,
+# and under ThreadSanitizer, with Debian's default build flags and warnings
+# as errors, the README's release build with its own tests,
 # and the fuzzers for a bounded time. Then the other targets, cross-built by
 # Debian's compilers, optimised, with warnings as errors and without
 # benchmarks: aarch64 and big-endian s390x with their tests under qemu-user,
@@ -46,6 +47,16 @@ suite() {
   passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 }
 workflow() { cmake --workflow --preset "$1"; }
+# The whole suite built with the flags a Debian package build gives
+# (dpkg-buildflags with every hardening feature: _FORTIFY_SOURCE, which turns
+# on -Wunused-result, the stack protector, -Werror=format-security, ...),
+# CPPFLAGS added to the compile flags as dh's cmake build does, and warnings
+# as errors. CMake reads CFLAGS, CXXFLAGS and LDFLAGS at a fresh configure.
+debian_flags() {
+  local get="env DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get"
+  CFLAGS="$($get CFLAGS) $($get CPPFLAGS)" CXXFLAGS="$($get CXXFLAGS) $($get CPPFLAGS)" \
+    LDFLAGS="$($get LDFLAGS)" cmake --workflow --preset debian-flags --fresh
+}
 release() { cmake --workflow --preset release && ctest --preset release; }
 fuzz() { cmake --workflow --preset fuzz && fuzz/run.sh build/fuzz; }
 mingw() {
@@ -73,6 +84,7 @@ fi
 for preset in dev gcc-release ct asan-ubsan tsan; do
   suite "workflow: $preset" workflow "$preset"
 done
+suite "workflow: debian-flags (dpkg-buildflags, warnings as errors)" debian_flags
 suite "release build and its tests" release
 suite "fuzz" fuzz
 for preset in aarch64 s390x i686-ct i686; do

@@ -442,6 +442,10 @@ template <class S> class CbcEncryptor {
     Block chain_;
 };
 
+// `velk::CbcEncryptor cbc(schedule, iv);` names the schedule's type for the
+// caller.
+template <class S> CbcEncryptor(const S &, BlockIn) -> CbcEncryptor<S>;
+
 template <class S> class CbcDecryptor {
   public:
     CbcDecryptor(const S &schedule, BlockIn iv) noexcept : s_(schedule) {
@@ -462,6 +466,8 @@ template <class S> class CbcDecryptor {
     const S &s_;
     Block chain_;
 };
+
+template <class S> CbcDecryptor(const S &, BlockIn) -> CbcDecryptor<S>;
 
 // A schedule of any of the four kinds.
 template <class S>

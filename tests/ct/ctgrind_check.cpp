@@ -16,12 +16,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "ede3_bulk.hpp"
 #include "file_stream.hpp"
+#include "hex_digits.hpp"
 #include "three_key_ede.hpp"
 #include "three_key_ede_blocks.hpp"
 #include "velkcore.h"
@@ -241,6 +243,39 @@ void velkfile_cbc_encryption() {
     });
 }
 
+// velkfile's key and vector texts (-K and -V, directly, from env: or from
+// the first line of a file:): the line end found, a CR LF line end taken
+// off, the digits decoded, upper and lower case, with a character that is
+// no digit among them. Only the returned length and position are public.
+void velkfile_key_text() {
+    constexpr char alphabet[] = "0123456789abcdefABCDEF";
+    char line[2 * 24 + 2];
+    fill(reinterpret_cast<unsigned char *>(line), sizeof line, 7);
+    for (std::size_t i = 0; i < 48; ++i)
+        line[i] = alphabet[static_cast<unsigned char>(line[i]) % (sizeof alphabet - 1)];
+    line[48] = '\r';
+    line[49] = '\n';
+    for (const bool with_bad_digit : {false, true}) {
+        if (with_bad_digit)
+            line[29] = 'g';
+        secret(line, sizeof line);
+        std::size_t length = velkfile::line_length(line, sizeof line);
+        released(&length);
+        length = velkfile::without_carriage_return(line, length);
+        released(&length);
+        unsigned char key[24];
+        std::size_t bad = length == 48 ? velkfile::decode_hex_digits(line, key, 24) : 1;
+        released(&bad);
+        released(key, sizeof key);
+        released(line, sizeof line);
+        if (length != 48 || bad != (with_bad_digit ? 30u : 0u)) {
+            std::printf("velkfile key text decoded wrongly: length %zu, bad digit at %zu\n", length,
+                        bad);
+            std::abort();
+        }
+    }
+}
+
 struct Path {
     const char *name;
     bool required_by_default; // constant-time in every build
@@ -251,6 +286,7 @@ constexpr Path paths[] = {
     {"key set-up (des_init, des_3EDEinit, des_3EEEinit, velkfile)", true, key_setup},
     {"many-block path (velkfile ECB both ways, CBC decryption)", true, many_block_path},
     {"many-block path, every width by name", true, many_block_widths},
+    {"velkfile key text (-K/-V digits, env:, file: line)", true, velkfile_key_text},
     {"single DES: ECB, CBC, CFB, OFB both ways", false, single_family},
     {"two-key EDE: ECB, CBC, CFB, OFB both ways", false, ede_family},
     {"three-key EEE: ECB, CBC, CFB, OFB both ways", false, eee_family},

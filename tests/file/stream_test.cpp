@@ -10,6 +10,7 @@
 #include <sched.h>
 
 #include "file_test_support.hpp"
+#include "hex_digits.hpp"
 #include "key_text.hpp"
 #include "progress.hpp"
 
@@ -445,6 +446,45 @@ TEST(KeyText, HexDigitsDecodeToBytesAndRefusalsClear) {
     EXPECT_EQ(error, "-V: character 14 is not a hex digit");
     EXPECT_FALSE(parse_hex_value("-V", "001122334455667", v, 8, error));
     EXPECT_EQ(Bytes(v, v + 8), Bytes(8, 0));
+}
+
+// The branch-free decoder against the plain rule, for every byte value in
+// each place of a pair, and the first bad character among several. The
+// line end is found among CR, LF and digits in every position.
+TEST(KeyText, BranchFreeDecodingAgreesWithThePlainRuleForEveryByte) {
+    const auto plain_value = [](int c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
+    };
+    for (int c = 0; c < 256; ++c) {
+        for (int place = 0; place < 2; ++place) {
+            char text[4] = {'7', '7', 'e', 'E'};
+            text[place] = static_cast<char>(c);
+            unsigned char out[2];
+            const std::size_t bad = decode_hex_digits(text, out, 2);
+            const int v = plain_value(c);
+            EXPECT_EQ(bad, v < 0 ? static_cast<std::size_t>(place + 1) : 0u) << c;
+            if (v >= 0) {
+                EXPECT_EQ(out[0], place == 0 ? v << 4 | 7 : 0x70 | v) << c;
+                EXPECT_EQ(out[1], 0xEE);
+            }
+        }
+    }
+    unsigned char out[3];
+    EXPECT_EQ(decode_hex_digits("00x1zz", out, 3), 3u);
+    for (std::size_t at = 0; at <= 6; ++at) {
+        std::string line = "0123456";
+        if (at < line.size())
+            line[at] = '\n';
+        EXPECT_EQ(line_length(line.data(), line.size()), at);
+    }
+    const std::string crlf = "01\r\n\r\n";
+    EXPECT_EQ(without_carriage_return(crlf.data(), line_length(crlf.data(), crlf.size())), 2u);
+    EXPECT_EQ(without_carriage_return("0\r", 1), 1u);
+    EXPECT_EQ(without_carriage_return("\r", 1), 0u);
+    EXPECT_EQ(without_carriage_return("", 0), 0u);
 }
 
 // A read error, a write error or a malformed tail at any point: the threaded

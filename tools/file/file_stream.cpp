@@ -153,15 +153,10 @@ namespace {
 
 using velkfile::StreamResult;
 
-// Both paths name one regular file (also through hard or symbolic links):
-// opening the output would truncate the input before it is read. Devices
-// and pipes lose nothing that way, so /dev/stdin and /dev/stdout may share
-// a terminal.
-bool same_file(std::FILE *in, const char *outfile) {
-    struct stat in_st, out_st;
-    if (fstat(fileno(in), &in_st) != 0 || !S_ISREG(in_st.st_mode) || stat(outfile, &out_st) != 0)
-        return false;
-    return in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino;
+// A path as messages show it: an empty one quoted, so that the line still
+// names something.
+const char *shown(const char *path) {
+    return *path == '\0' ? "''" : path;
 }
 
 // Where the program's own lines ("Error in write !" and the like) go:
@@ -231,6 +226,16 @@ void release(std::FILE *in, unsigned char *buffer) {
 int process_file(velkfile::Direction direction, const char *infile, const char *outfile,
                  const unsigned char key[24], const unsigned char vector[8], int mode) {
     message_stream = velkfile::names_standard_output(outfile) ? stderr : stdout;
+    for (const char *path : {infile, outfile}) {
+        if (*path == '\0') {
+            std::fprintf(stderr, "%s: empty file name\n", shown(path));
+            return 1;
+        }
+    }
+    if (const char *cause = velkfile::closed_descriptor_named(infile)) {
+        std::fprintf(stderr, "%s: %s\n", infile, cause);
+        return 1;
+    }
     std::FILE *in = std::fopen(infile, "rb");
     if (in == nullptr) {
         std::perror(infile);
@@ -239,12 +244,6 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
     // The stream functions read whole buffers; unbuffered, no plaintext is
     // left behind in a stdio buffer that nothing wipes.
     std::setvbuf(in, nullptr, _IONBF, 0);
-    if (same_file(in, outfile)) {
-        std::fprintf(stderr, "%s and %s are the same file: refusing to overwrite the input\n",
-                     infile, outfile);
-        release(in, nullptr);
-        return 1;
-    }
     struct stat st;
     const bool known = fstat(fileno(in), &st) == 0;
     if (known && S_ISDIR(st.st_mode)) {
@@ -270,12 +269,28 @@ int process_file(velkfile::Direction direction, const char *infile, const char *
         release(in, nullptr);
         return 1;
     }
+    // Opening the input and the output under two names may reach one
+    // regular file (hard or symbolic links, /dev/stdout redirected to it):
+    // the output, once opened, is compared with the input and refused before
+    // anything in it changes. Devices and pipes lose nothing that way, so
+    // /dev/stdin and /dev/stdout may share a terminal.
     velkfile::OutputFile out;
-    if (!velkfile::open_output(outfile, out)) {
-        std::perror(outfile);
+    if (!velkfile::open_output(outfile, out, known && S_ISREG(st.st_mode) ? &st : nullptr)) {
+        if (out.same_as_input)
+            std::fprintf(stderr, "%s and %s are the same file: refusing to overwrite the input\n",
+                         infile, outfile);
+        else if (!out.refusal.empty())
+            std::fprintf(stderr, "%s: %s\n", outfile, out.refusal.c_str());
+        else
+            std::perror(outfile);
         release(in, buffer);
         return 1;
     }
+    if (!out.in_place_reason.empty())
+        std::fprintf(stderr,
+                     "velkfile: %s: written in place, not replaced: %s; a failed run leaves it "
+                     "incomplete\n",
+                     outfile, out.in_place_reason.c_str());
 
     const off_t size = known && S_ISREG(st.st_mode) ? st.st_size : 0;
     velkfile::Progress progress(static_cast<unsigned long long>(size), isatty(STDERR_FILENO) == 1);

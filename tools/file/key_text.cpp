@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "hex_digits.hpp"
 #include "wipe.hpp"
 
 namespace velkfile {
@@ -17,16 +18,6 @@ namespace {
 
 constexpr char env_prefix[] = "env:";
 constexpr char file_prefix[] = "file:";
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool starts_with(const char *text, const char *prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
@@ -43,16 +34,13 @@ bool decode(const std::string &where, const char *text, std::size_t length, bool
                      : std::to_string(length) + (length == 1 ? " character" : " characters"));
         return false;
     }
-    for (std::size_t i = 0; i < length; ++i) {
-        if (hex_digit(text[i]) < 0) {
-            // The position, never the character: it is part of a secret.
-            error = where + ": character " + std::to_string(i + 1) + " is not a hex digit";
-            velk::secure_wipe(dest, size);
-            return false;
-        }
-        if (i % 2 == 1)
-            dest[i / 2] =
-                static_cast<unsigned char>(hex_digit(text[i - 1]) << 4 | hex_digit(text[i]));
+    // Every digit is decoded the same way whatever it is; only the
+    // position of a bad one, which the message gives, is looked at.
+    if (const std::size_t bad = decode_hex_digits(text, dest, size); bad != 0) {
+        // The position, never the character: it is part of a secret.
+        error = where + ": character " + std::to_string(bad) + " is not a hex digit";
+        velk::secure_wipe(dest, size);
+        return false;
     }
     return true;
 }
@@ -80,16 +68,15 @@ bool read_first_line(const char *path, char *line, std::size_t capacity, std::si
         if (n == 0)
             break;
         length += static_cast<std::size_t>(n);
-        if (std::memchr(line, '\n', length) != nullptr)
+        if (line_length(line, length) < length)
             break;
     }
     close(fd);
-    const void *nl = std::memchr(line, '\n', length);
-    cut = nl == nullptr && length == capacity;
-    if (nl != nullptr)
-        length = static_cast<std::size_t>(static_cast<const char *>(nl) - line);
-    if (!cut && length > 0 && line[length - 1] == '\r')
-        --length;
+    const std::size_t before_line_feed = line_length(line, length);
+    cut = before_line_feed == length && length == capacity;
+    length = before_line_feed;
+    if (!cut)
+        length = without_carriage_return(line, length);
     return true;
 }
 

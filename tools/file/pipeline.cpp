@@ -208,18 +208,25 @@ void *worker_main(void *arg) {
             pthread_cond_wait(&p.work, &p.lock);
         if (p.stop)
             break;
+        if (thread_plan.before_worker_job != nullptr)
+            thread_plan.before_worker_job();
         p.do_next_job();
     }
     pthread_mutex_unlock(&p.lock);
     return nullptr;
 }
 
-// Starts up to `wanted` worker threads. They block every signal, so a
-// handler the program installs runs on the thread that owns the streams.
+// Starts up to `wanted` worker threads. They block every signal but the
+// faults a thread raises on itself, so a handler the program installs runs
+// on the thread that owns the streams, except when a worker faults: a fault
+// cannot wait for another thread, and with it blocked the kernel would end
+// the process without running the handler that removes the temporary.
 // Returns how many started; with none, the reader does every job itself.
 unsigned start_workers(Pipeline &p, unsigned wanted) {
     sigset_t all, old;
     sigfillset(&all);
+    for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL})
+        sigdelset(&all, s);
     pthread_sigmask(SIG_SETMASK, &all, &old);
     while (p.started < wanted &&
            pthread_create(&p.threads[p.started], nullptr, worker_main, &p) == 0)

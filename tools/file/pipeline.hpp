@@ -42,6 +42,9 @@ inline constexpr std::size_t max_ring_bytes = 4 * 1024 * 1024;
 struct ThreadPlan {
     unsigned workers = 0;       // 0: available_workers()
     std::size_t slot_bytes = 0; // 0: default_slot_bytes; else a multiple of 8, at least 16
+    // Called on a worker thread (never the reader) before each job it
+    // takes: tests plant a fault there. The program leaves it null.
+    void (*before_worker_job)() = nullptr;
 };
 extern ThreadPlan thread_plan;
 

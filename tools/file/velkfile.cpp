@@ -9,11 +9,13 @@
 // is the default value below three times,
 // so the cipher is single DES under it; without "-v" the vector is that value
 // once. The default value 01 23 45 67 89 AB CD EF is neither weak nor
-// semi-weak. Only parsing and dispatch happen here; the work is in
-// file_stream.cpp.
+// semi-weak; a run that uses it as the key says so on standard error, as
+// it names any -m word it ignores. Only parsing and dispatch happen here;
+// the work is in file_stream.cpp.
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "file_stream.hpp"
 #include "key_text.hpp"
@@ -56,6 +58,20 @@ bool set_hex(unsigned char *dest, std::size_t size, const char *option, const ch
     return false;
 }
 
+// What the command line leaves silent but a user must hear, on standard
+// error so that no script reading standard output sees a difference.
+void print_notices(bool key_given, const std::vector<const char *> &unknown_modes, int mode) {
+    for (const char *word : unknown_modes)
+        std::fprintf(stderr,
+                     "velkfile: -m %s: not a mode (the words are ecb and cbc, in lower case); "
+                     "ignored, %s is used\n",
+                     *word == '\0' ? "''" : word, mode == velkfile::mode_cbc ? "CBC" : "ECB");
+    if (!key_given)
+        std::fputs("velkfile: no key given (-k or -K): the built-in default key is used, which "
+                   "is published and protects nothing\n",
+                   stderr);
+}
+
 struct Secrets {
     unsigned char key[24];
     unsigned char vector[8];
@@ -69,6 +85,8 @@ int run(int argc, char **argv, Secrets &s) {
     std::memcpy(vector, default_value, 8);
     int mode = velkfile::mode_ecb;
     bool decrypt = false;
+    bool key_given = false;
+    std::vector<const char *> unknown_modes;
     const char *program = argc > 0 ? argv[0] : "velkfile";
 
     // Options come first, in any order and any number of times; the two
@@ -86,16 +104,20 @@ int run(int argc, char **argv, Secrets &s) {
             if (last)
                 return usage(program);
             const char *word = argv[++i];
-            // Any other word leaves the mode as it was.
+            // Any other word leaves the mode as it was, and is named in a
+            // notice once the command line has been read.
             if (std::strcmp(word, "cbc") == 0)
                 mode = velkfile::mode_cbc;
             else if (std::strcmp(word, "ecb") == 0)
                 mode = velkfile::mode_ecb;
+            else
+                unknown_modes.push_back(word);
         } else if (std::strcmp(arg, "-k") == 0) {
             if (last)
                 return usage(program);
             set_raw(key, sizeof s.key, argv[++i]);
             hide_argument(argv[i]);
+            key_given = true;
         } else if (std::strcmp(arg, "-v") == 0) {
             if (last)
                 return usage(program);
@@ -110,9 +132,11 @@ int run(int argc, char **argv, Secrets &s) {
             hide_argument(argv[i]);
             if (!ok)
                 return 1;
+            key_given = key_given || is_key;
         } else {
             if (argc - i != 2)
                 return usage(program);
+            print_notices(key_given, unknown_modes, mode);
             return decrypt ? decrypt_file(arg, argv[i + 1], key, vector, mode)
                            : encrypt_file(arg, argv[i + 1], key, vector, mode);
         }
@@ -124,6 +148,7 @@ int run(int argc, char **argv, Secrets &s) {
 
 int main(int argc, char **argv) {
     Secrets secrets;
+    velkfile::reserve_standard_descriptors();
     velkfile::install_signal_cleanup();
     const int status = run(argc, argv, secrets);
     velk::secure_wipe(&secrets, sizeof secrets);
