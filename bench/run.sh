@@ -65,6 +65,16 @@ for c in $compilers; do
         --benchmark_out="$work/bench-$c.json" --benchmark_out_format=json >"$work/bench-$c.txt" 2>&1
     args+=(--bench "$c=$work/bench-$c.json")
 done
+# libvelkpay's 1 MiB calls again with the many-block engine capped to AVX2,
+# where the processor has AVX-512F (elsewhere the run above was AVX2 already).
+if grep -qw avx512f /proc/cpuinfo && grep -qw avx2 /proc/cpuinfo; then
+    VELK_BULK_WIDTH=avx2 "$root/build/$(preset_of "$first")/bench/velk_bench" \
+        --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
+        --benchmark_min_time="$min_time" --benchmark_filter='_1mib$' \
+        --benchmark_enable_random_interleaving=true \
+        --benchmark_out="$work/bench-avx2.json" --benchmark_out_format=json >"$work/bench-avx2.txt" 2>&1
+    args+=(--bench "$first, VELK_BULK_WIDTH=avx2=$work/bench-avx2.json")
+fi
 
 # velkfile takes its key and vector as raw bytes; openssl enc as hex.
 velkfile=$build/tools/file/velkfile
