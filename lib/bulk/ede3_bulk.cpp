@@ -7,7 +7,6 @@
 #include "ede3_bulk.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -873,9 +872,10 @@ bool available(Width w) {
     }
 }
 
-namespace {
-
-Width detect() {
+// Read at every call rather than cached, so that the engine keeps no
+// writable state of its own: the processor's features are the library's one
+// cached word, and the few comparisons cost nothing beside a batch.
+Width chosen() {
     Width w = Width::sse2;
     for (Width wider : {Width::avx2, Width::avx512})
         if (available(wider))
@@ -893,22 +893,6 @@ Width detect() {
                 w = std::min(w, n.width);
     }
     return w;
-}
-
-// The chosen width plus one, 0 until it is found. Not a function-local
-// static, whose guard would need the C++ runtime in libvelkpay.so; racing
-// first calls store the same value.
-std::atomic<unsigned> chosen_width{0};
-
-} // namespace
-
-Width chosen() {
-    unsigned w = chosen_width.load(std::memory_order_relaxed);
-    if (w == 0) {
-        w = static_cast<unsigned>(detect()) + 1;
-        chosen_width.store(w, std::memory_order_relaxed);
-    }
-    return static_cast<Width>(w - 1);
 }
 
 void ede3_ecb(Width w, const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,

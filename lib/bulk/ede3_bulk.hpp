@@ -7,7 +7,7 @@
 // computing differs. Independent blocks (ECB both ways, CBC decryption) run
 // bitsliced in batches of 128, 256 or 512 blocks (16-, 32- or 64-byte
 // vectors: SSE2 anywhere, AVX2 or AVX-512F where the processor has them,
-// chosen once at run time); the last, partial batch of a call runs in the
+// chosen at run time); the last, partial batch of a call runs in the
 // narrowest width that covers it, or one block at a time when that is
 // cheaper, so a short call costs in proportion to its blocks. CBC encryption
 // chains and always runs one block at a time.
@@ -75,7 +75,7 @@ enum class Width { one_block, sse2, avx2, avx512 };
 // Whether this processor (and build) runs `w`; one_block and sse2 always.
 bool available(Width w);
 
-// The widest width available and allowed by VELK_BULK_WIDTH, found once.
+// The widest width available and allowed by VELK_BULK_WIDTH.
 Width chosen();
 
 // The blocks in width `w` alone (which must be available), batch by batch,
