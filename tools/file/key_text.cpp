@@ -196,4 +196,9 @@ bool parse_hex_text(const char *name, const char *text, std::span<const std::siz
     return true;
 }
 
+void hide_argument(char *arg) {
+    std::memset(arg, 'x', std::strlen(arg));
+    __asm__ __volatile__("" : : "r"(arg) : "memory");
+}
+
 } // namespace velkfile

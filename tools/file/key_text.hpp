@@ -37,4 +37,9 @@ bool parse_hex_text(const char *name, const char *text, std::span<const std::siz
                     unsigned char *dest, std::size_t capacity, std::size_t &length,
                     std::string &error);
 
+// Overwrites a command-line argument once it has been read, where the kernel
+// shows it to every user (/proc/PID/cmdline, ps). The length stays, so ps
+// still lines the arguments up; the text is gone.
+void hide_argument(char *arg);
+
 } // namespace velkfile

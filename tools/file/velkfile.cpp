@@ -40,15 +40,6 @@ void set_raw(unsigned char *dest, std::size_t size, const char *text) {
     std::memcpy(dest, text, n < size ? n : size);
 }
 
-// Overwrites an option's value where the kernel shows it to every user
-// (/proc/PID/cmdline, ps) once it has been read. The length stays, so ps
-// still lines the arguments up; the text is gone.
-void hide_argument(char *arg) {
-    const std::size_t n = std::strlen(arg);
-    std::memset(arg, 'x', n);
-    __asm__ __volatile__("" : : "r"(arg) : "memory");
-}
-
 // -K and -V: returns false after printing what is wrong with the value.
 bool set_hex(unsigned char *dest, std::size_t size, const char *option, const char *value) {
     std::string error;
@@ -116,20 +107,20 @@ int run(int argc, char **argv, Secrets &s) {
             if (last)
                 return usage(program);
             set_raw(key, sizeof s.key, argv[++i]);
-            hide_argument(argv[i]);
+            velkfile::hide_argument(argv[i]);
             key_given = true;
         } else if (std::strcmp(arg, "-v") == 0) {
             if (last)
                 return usage(program);
             set_raw(vector, sizeof s.vector, argv[++i]);
-            hide_argument(argv[i]);
+            velkfile::hide_argument(argv[i]);
         } else if (std::strcmp(arg, "-K") == 0 || std::strcmp(arg, "-V") == 0) {
             if (last)
                 return usage(program);
             const bool is_key = arg[1] == 'K';
             const bool ok = is_key ? set_hex(key, sizeof s.key, arg, argv[++i])
                                    : set_hex(vector, sizeof s.vector, arg, argv[++i]);
-            hide_argument(argv[i]);
+            velkfile::hide_argument(argv[i]);
             if (!ok)
                 return 1;
             key_given = key_given || is_key;

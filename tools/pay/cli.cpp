@@ -185,12 +185,6 @@ int scan_outcome(const Io &io, const Scan &scan, const Words &words) {
     return -1;
 }
 
-void hide_argument(char *arg) {
-    const std::size_t n = std::strlen(arg);
-    std::memset(arg, 'x', n);
-    __asm__ __volatile__("" : : "r"(arg) : "memory");
-}
-
 Key::~Key() {
     velk::secure_wipe(bytes, sizeof bytes);
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "key_text.hpp"
 #include "wipe.hpp"
 
 namespace velkpay::cli {
@@ -83,8 +84,8 @@ int refuse_code(const Io &io, const char *what, int code);
 // ---- Secrets and data --------------------------------------------------
 
 // Overwrites an argument where ps and /proc/PID/cmdline show it, keeping
-// its length.
-void hide_argument(char *arg);
+// its length (key_text.hpp, which velkfile shares).
+using velkfile::hide_argument;
 
 // A key of up to 24 bytes, wiped when it goes.
 struct Key {
