@@ -520,6 +520,10 @@ TEST(PayCli, ManualPageExamplesHold) {
 // Once read, a key is overwritten in the argument list that ps shows: seen
 // here while the program waits for the data on its standard input.
 TEST(PayCli, KeysLeaveTheArgumentList) {
+#ifdef VELK_TEST_EMULATED
+    GTEST_SKIP() << "under an emulator, /proc/PID/cmdline shows the emulator's own copy of the "
+                    "arguments, which the program cannot clear";
+#endif
     const std::string key = "0123456789ABCDEFFEDCBA9876543210";
     int pipe_fds[2];
     ASSERT_EQ(pipe(pipe_fds), 0);
