@@ -138,7 +138,7 @@ int print_help(const Io &io) {
     return exit_ok;
 }
 
-bool scan(std::span<char *> words, const char *spec, Scan &result) {
+bool scan(std::span<char *> words, const char *letters, Scan &result) {
     bool options_end = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
         char *word = words[i];
@@ -154,7 +154,8 @@ bool scan(std::span<char *> words, const char *spec, Scan &result) {
             result.operands.push_back(word);
             continue;
         }
-        const char *at = word[1] != ':' && word[2] == '\0' ? std::strchr(spec, word[1]) : nullptr;
+        const char *at =
+            word[1] != ':' && word[2] == '\0' ? std::strchr(letters, word[1]) : nullptr;
         if (at == nullptr) {
             result.cause = std::string("unknown option ") + word;
             return false;

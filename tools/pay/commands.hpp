@@ -54,7 +54,7 @@ int tr31_command(Words words, const Io &io);
 // ---- Scanning the words ------------------------------------------------
 
 // Options are one dash and one letter, each given at most once, anywhere
-// among the operands; "--" ends them. `spec` lists the letters a command
+// among the operands; "--" ends them. `letters` lists the letters a command
 // takes, each followed by ':' when it takes a value ("m:i:").
 struct Scan {
     std::array<char *, 128> value{}; // by letter: the value, or the option itself
@@ -65,7 +65,7 @@ struct Scan {
     bool has(char letter) const { return value[static_cast<unsigned char>(letter)] != nullptr; }
     char *get(char letter) const { return value[static_cast<unsigned char>(letter)]; }
 };
-bool scan(std::span<char *> words, const char *spec, Scan &result);
+bool scan(std::span<char *> words, const char *letters, Scan &result);
 
 // The full help text on `io.out`; returns exit_ok.
 int print_help(const Io &io);
