@@ -17,18 +17,9 @@ using namespace velk::bench;
 
 constexpr std::size_t buffer_bytes = 16384;
 
-struct Schedules {
-    des_subkeys k1, k2, k3;
-    Schedules() {
-        des_init(key24(), 8, k1);
-        des_init(key24() + 8, 8, k2);
-        des_init(key24() + 16, 8, k3);
-    }
-};
-
 // The bulk key of the benchmark key, built once as velkfile builds it per file.
 const velk::Ede3BulkKey &bulk_key() {
-    static const Schedules s;
+    static const Ede3Keys s = ede3_keys();
     static const velk::Ede3BulkKey key(s.k1, s.k2, s.k3);
     return key;
 }

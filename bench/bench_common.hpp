@@ -15,7 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <vector>
+
+#include "velkcore.hpp"
 
 namespace velk::bench {
 
@@ -36,6 +39,16 @@ inline std::vector<unsigned char> pseudo_random(std::size_t n, std::uint64_t see
 inline const unsigned char *key24() {
     static const std::vector<unsigned char> k = pseudo_random(24, 0x6b657973u);
     return k.data();
+}
+
+// The three schedules of key24(), from the library's three-key EDE set-up,
+// built once: K1, K2 and K3 in the C form.
+struct Ede3Keys {
+    const std::uint32_t *k1, *k2, *k3;
+};
+inline Ede3Keys ede3_keys() {
+    static const velk::Ede3Schedule s(std::span<const unsigned char, 24>(key24(), 24));
+    return {s.subkeys1(), s.subkeys2(), s.subkeys3()};
 }
 
 #ifdef VELK_BENCH_LIBCRYPTO

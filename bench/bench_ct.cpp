@@ -20,27 +20,14 @@ namespace {
 using namespace velk::bench;
 using Rounds = void (*)(std::uint32_t &, std::uint32_t &, const std::uint32_t *);
 
-struct Keys {
-    des_subkeys k1, k2, k3;
-    Keys() {
-        des_init(key24(), 8, k1);
-        des_init(key24() + 8, 8, k2);
-        des_init(key24() + 16, 8, k3);
-    }
-};
-
-const Keys &keys() {
-    static const Keys k;
-    return k;
-}
 
 // E3(E2(E1(x))) with the permutations once, as the library's triple path.
 template <Rounds rounds> void eee(std::uint32_t &hi, std::uint32_t &lo) {
     std::uint32_t l = hi, r = lo;
     velk::initial_permutation(l, r);
-    rounds(l, r, keys().k1);
-    rounds(r, l, keys().k2);
-    rounds(l, r, keys().k3);
+    rounds(l, r, ede3_keys().k1);
+    rounds(r, l, ede3_keys().k2);
+    rounds(l, r, ede3_keys().k3);
     velk::final_permutation(l, r);
     hi = r;
     lo = l;

@@ -13,27 +13,12 @@ namespace {
 
 using namespace velk::bench;
 
-struct VelkKeys {
-    des_subkeys k1, k2, k3;
-    VelkKeys() {
-        des_init(key24(), 8, k1);
-        des_init(key24() + 8, 8, k2);
-        des_init(key24() + 16, 8, k3);
-    }
-};
-
 #ifdef VELK_BENCH_LIBCRYPTO
 struct OpensslKeys {
     DES_key_schedule k1 = openssl_schedule(key24()), k2 = openssl_schedule(key24() + 8),
                      k3 = openssl_schedule(key24() + 16);
 };
-#endif
 
-const VelkKeys &vk() {
-    static const VelkKeys k;
-    return k;
-}
-#ifdef VELK_BENCH_LIBCRYPTO
 OpensslKeys &ok() {
     static OpensslKeys k;
     return k;
@@ -42,22 +27,22 @@ OpensslKeys &ok() {
 
 void velk_ecb3EDEencode(benchmark::State &s) {
     independent(s, [](const unsigned char *i, unsigned char *o) {
-        des_ecb3EDEencode(i, o, vk().k1, vk().k2);
+        des_ecb3EDEencode(i, o, ede3_keys().k1, ede3_keys().k2);
     });
 }
 void velk_ecb3EDEdecode(benchmark::State &s) {
     independent(s, [](const unsigned char *i, unsigned char *o) {
-        des_ecb3EDEdecode(i, o, vk().k1, vk().k2);
+        des_ecb3EDEdecode(i, o, ede3_keys().k1, ede3_keys().k2);
     });
 }
 void velk_ecb3EEEencode(benchmark::State &s) {
     independent(s, [](const unsigned char *i, unsigned char *o) {
-        des_ecb3EEEencode(i, o, vk().k1, vk().k2, vk().k3);
+        des_ecb3EEEencode(i, o, ede3_keys().k1, ede3_keys().k2, ede3_keys().k3);
     });
 }
 void velk_ecb3EEEdecode(benchmark::State &s) {
     independent(s, [](const unsigned char *i, unsigned char *o) {
-        des_ecb3EEEdecode(i, o, vk().k1, vk().k2, vk().k3);
+        des_ecb3EEEdecode(i, o, ede3_keys().k1, ede3_keys().k2, ede3_keys().k3);
     });
 }
 #ifdef VELK_BENCH_LIBCRYPTO
@@ -96,12 +81,12 @@ template <class Step> void cbc_chained(benchmark::State &state, Step step) {
 
 void velk_cbc3EDEencode(benchmark::State &s) {
     cbc_chained(s, [](const unsigned char *i, unsigned char *o, const unsigned char *chain) {
-        des_cbc3EDEencode(i, o, chain, vk().k1, vk().k2);
+        des_cbc3EDEencode(i, o, chain, ede3_keys().k1, ede3_keys().k2);
     });
 }
 void velk_cbc3EEEencode(benchmark::State &s) {
     cbc_chained(s, [](const unsigned char *i, unsigned char *o, const unsigned char *chain) {
-        des_cbc3EEEencode(i, o, chain, vk().k1, vk().k2, vk().k3);
+        des_cbc3EEEencode(i, o, chain, ede3_keys().k1, ede3_keys().k2, ede3_keys().k3);
     });
 }
 #ifdef VELK_BENCH_LIBCRYPTO
@@ -131,12 +116,12 @@ void openssl_DES_ede3_cbc_decrypt_per_block(benchmark::State &s) {
 
 void velk_cbc3EDEdecode(benchmark::State &s) {
     independent(s, [](const unsigned char *i, unsigned char *o) {
-        des_cbc3EDEdecode(i, o, i, vk().k1, vk().k2);
+        des_cbc3EDEdecode(i, o, i, ede3_keys().k1, ede3_keys().k2);
     });
 }
 void velk_cbc3EEEdecode(benchmark::State &s) {
     independent(s, [](const unsigned char *i, unsigned char *o) {
-        des_cbc3EEEdecode(i, o, i, vk().k1, vk().k2, vk().k3);
+        des_cbc3EEEdecode(i, o, i, ede3_keys().k1, ede3_keys().k2, ede3_keys().k3);
     });
 }
 
@@ -157,22 +142,22 @@ template <class Run> void stream(benchmark::State &state, Run run) {
 
 void velk_cfb3EDEencode(benchmark::State &s) {
     stream(s, [](const unsigned char *i, unsigned char *o, unsigned char *r) {
-        des_cfb3EDEencode(i, o, stream_bytes, r, vk().k1, vk().k2);
+        des_cfb3EDEencode(i, o, stream_bytes, r, ede3_keys().k1, ede3_keys().k2);
     });
 }
 void velk_cfb3EEEencode(benchmark::State &s) {
     stream(s, [](const unsigned char *i, unsigned char *o, unsigned char *r) {
-        des_cfb3EEEencode(i, o, stream_bytes, r, vk().k1, vk().k2, vk().k3);
+        des_cfb3EEEencode(i, o, stream_bytes, r, ede3_keys().k1, ede3_keys().k2, ede3_keys().k3);
     });
 }
 void velk_ofb3EDEencode(benchmark::State &s) {
     stream(s, [](const unsigned char *i, unsigned char *o, unsigned char *r) {
-        des_ofb3EDEencode(i, o, stream_bytes, r, vk().k1, vk().k2);
+        des_ofb3EDEencode(i, o, stream_bytes, r, ede3_keys().k1, ede3_keys().k2);
     });
 }
 void velk_ofb3EEEencode(benchmark::State &s) {
     stream(s, [](const unsigned char *i, unsigned char *o, unsigned char *r) {
-        des_ofb3EEEencode(i, o, stream_bytes, r, vk().k1, vk().k2, vk().k3);
+        des_ofb3EEEencode(i, o, stream_bytes, r, ede3_keys().k1, ede3_keys().k2, ede3_keys().k3);
     });
 }
 

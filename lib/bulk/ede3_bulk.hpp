@@ -16,7 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "velkcore.h"
+#include "velkcore.hpp"
 
 namespace velk {
 
@@ -26,6 +26,11 @@ namespace velk {
 // once, cleared when destroyed. About 74 KiB: keep it off small stacks.
 class Ede3BulkKey {
   public:
+    // From the three schedules of a three-key EDE key (velkcore.hpp's
+    // Ede3Schedule, the one key set-up of this cipher), or from any three
+    // single-DES schedules.
+    explicit Ede3BulkKey(const Ede3Schedule &key) noexcept
+        : Ede3BulkKey(key.subkeys1(), key.subkeys2(), key.subkeys3()) {}
     Ede3BulkKey(const des_subkeys k1, const des_subkeys k2, const des_subkeys k3) noexcept;
     ~Ede3BulkKey();
     Ede3BulkKey(const Ede3BulkKey &) = delete;

@@ -368,6 +368,11 @@ class Ede3Schedule {
 
     // The OR of the three keys' classes, as the C triple set-ups report it.
     KeyClass key_class() const noexcept { return class_; }
+    // The C schedules of K1, K2 and K3, for a caller that runs the stages
+    // itself (velk's many-block engine builds its key from them).
+    const std::uint32_t *subkeys1() const noexcept { return ks1_.data(); }
+    const std::uint32_t *subkeys2() const noexcept { return ks2_.data(); }
+    const std::uint32_t *subkeys3() const noexcept { return ks3_.data(); }
 
     // The first single-DES call reads its whole input before it writes, so
     // `in` and `out` may overlap in any way; the later stages work in `out`.

@@ -5,6 +5,7 @@
 // CBC encryption, whose blocks wait on each other, run one block at a time
 // through velkcore.hpp's schedules. Both ways give the same bytes.
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -45,32 +46,23 @@ int check(const unsigned char *in, const unsigned char *out, std::size_t length,
     return VELKPAY_OK;
 }
 
-// The engine's key from a 16-byte (K1 K2, with K3 = K1) or 24-byte key: the
-// three single-DES schedules, then the masks. The schedules are wiped here,
-// the key by its destructor.
-struct BulkSchedules {
-    des_subkeys k1, k2, k3;
-    BulkSchedules(const unsigned char *key, std::size_t key_length) noexcept {
-        des_init(key, 8, k1);
-        des_init(key + 8, 8, k2);
-        des_init(key_length == 24 ? key + 16 : key, 8, k3);
-    }
-    ~BulkSchedules() {
-        velk::secure_wipe(k1, sizeof k1);
-        velk::secure_wipe(k2, sizeof k2);
-        velk::secure_wipe(k3, sizeof k3);
-    }
-    BulkSchedules(const BulkSchedules &) = delete;
-    BulkSchedules &operator=(const BulkSchedules &) = delete;
-};
+// The engine's key from a 16-byte (K1 K2, with K3 = K1) or 24-byte key,
+// through the one three-key set-up, Ede3Schedule: a 16-byte key is first
+// written out as K1 K2 K1. The copy and the schedules are wiped here, the
+// engine's key by its destructor.
+velk::Ede3BulkKey bulk_key(const unsigned char *key, std::size_t key_length) noexcept {
+    std::array<unsigned char, 24> full;
+    std::copy_n(key, 16, full.begin());
+    std::copy_n(key_length == 24 ? key + 16 : key, 8, full.begin() + 16);
+    const velk::Ede3Schedule s(full);
+    velk::secure_wipe(full.data(), full.size());
+    return velk::Ede3BulkKey(s);
+}
 
 void run_bulk(Mode mode, Direction direction, const unsigned char *in, unsigned char *out,
               std::size_t blocks, unsigned char *iv, const unsigned char *key,
               std::size_t key_length) {
-    const velk::Ede3BulkKey bulk = [&] {
-        const BulkSchedules s(key, key_length);
-        return velk::Ede3BulkKey(s.k1, s.k2, s.k3);
-    }();
+    const velk::Ede3BulkKey bulk = bulk_key(key, key_length);
     if (mode == Mode::cbc)
         velk::ede3_cbc_decrypt_blocks(bulk, in, out, blocks, iv);
     else if (direction == Direction::encrypt)

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The key set-up of three-key triple DES in the encrypt-decrypt-encrypt
-// form, for velkfile. The library offers two-key EDE and three-key EEE but
-// not this combination, so the program builds its three schedules itself
-// from the library's single-DES set-up; the blocks run through the
-// many-block library (ede3_bulk.hpp).
+// form, for velkfile. The C library offers two-key EDE and three-key EEE but
+// not this combination; its C++ layer's Ede3Schedule builds it from the
+// single-DES set-up, and this hands its schedules over in the C form. The
+// blocks run through the many-block library (ede3_bulk.hpp).
 //
 // The 24-byte key is K1 (bytes 0-7), K2 (bytes 8-15) and K3 (bytes 16-23).
 // Encryption is E_K3(D_K2(E_K1(x))); with K1 = K2 = K3 it is single DES, and
