@@ -59,9 +59,11 @@ template <Rounds rounds> void cbc3_chained(benchmark::State &state, bool needs_a
 void velk_ct_portable_cbc3EEEencode(benchmark::State &s) {
     cbc3_chained<velk::ct::encrypt_rounds_portable>(s, false);
 }
+#ifdef VELK_HAVE_AVX512_ENGINE
 void velk_ct_avx512_cbc3EEEencode(benchmark::State &s) {
     cbc3_chained<velk::ct::encrypt_rounds_avx512>(s, true);
 }
+#endif
 
 template <Rounds rounds> void ecb3_independent(benchmark::State &state, bool needs_avx512) {
     if (needs_avx512 && !velk::ct::avx512_available()) {
@@ -79,9 +81,11 @@ template <Rounds rounds> void ecb3_independent(benchmark::State &state, bool nee
 void velk_ct_portable_ecb3EEEencode(benchmark::State &s) {
     ecb3_independent<velk::ct::encrypt_rounds_portable>(s, false);
 }
+#ifdef VELK_HAVE_AVX512_ENGINE
 void velk_ct_avx512_ecb3EEEencode(benchmark::State &s) {
     ecb3_independent<velk::ct::encrypt_rounds_avx512>(s, true);
 }
+#endif
 
 #ifdef VELK_BENCH_BEARSSL
 void bearssl_des_ct_cbcenc_3key_per_block(benchmark::State &state) {
@@ -104,9 +108,13 @@ void bearssl_des_ct_cbcenc_3key_per_block(benchmark::State &state) {
 } // namespace
 
 BENCHMARK(velk_ct_portable_cbc3EEEencode);
+#ifdef VELK_HAVE_AVX512_ENGINE
 BENCHMARK(velk_ct_avx512_cbc3EEEencode);
+#endif
 #ifdef VELK_BENCH_BEARSSL
 BENCHMARK(bearssl_des_ct_cbcenc_3key_per_block);
 #endif
 BENCHMARK(velk_ct_portable_ecb3EEEencode);
+#ifdef VELK_HAVE_AVX512_ENGINE
 BENCHMARK(velk_ct_avx512_ecb3EEEencode);
+#endif

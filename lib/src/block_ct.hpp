@@ -19,8 +19,9 @@ namespace velk::ct {
 void encrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks);
 void decrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks);
 
-// The engines by name, for tests and benchmarks. The AVX-512 one may only be
-// called where avx512_available() says so.
+// The engines by name, for tests and benchmarks. The AVX-512 one exists only
+// in builds with VELK_HAVE_AVX512_ENGINE, and may only be called where
+// avx512_available() says so.
 void encrypt_rounds_portable(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks);
 void decrypt_rounds_portable(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks);
 void encrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks);

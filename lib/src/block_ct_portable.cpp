@@ -94,16 +94,6 @@ void decrypt_rounds_portable(std::uint32_t &l, std::uint32_t &r, const std::uint
     }
 }
 
-#if !defined(VELK_HAVE_AVX512_ENGINE)
-// Without the AVX-512 engine the names stay, as the portable rounds.
-void encrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
-    encrypt_rounds_portable(l, r, ks);
-}
-void decrypt_rounds_avx512(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
-    decrypt_rounds_portable(l, r, ks);
-}
-#endif
-
 bool avx512_available() {
 #if defined(VELK_HAVE_AVX512_ENGINE)
     return cpu::has(cpu::avx512_bw_bitalg);
@@ -113,17 +103,19 @@ bool avx512_available() {
 }
 
 void encrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+#if defined(VELK_HAVE_AVX512_ENGINE)
     if (avx512_available())
-        encrypt_rounds_avx512(l, r, ks);
-    else
-        encrypt_rounds_portable(l, r, ks);
+        return encrypt_rounds_avx512(l, r, ks);
+#endif
+    encrypt_rounds_portable(l, r, ks);
 }
 
 void decrypt_rounds(std::uint32_t &l, std::uint32_t &r, const std::uint32_t *ks) {
+#if defined(VELK_HAVE_AVX512_ENGINE)
     if (avx512_available())
-        decrypt_rounds_avx512(l, r, ks);
-    else
-        decrypt_rounds_portable(l, r, ks);
+        return decrypt_rounds_avx512(l, r, ks);
+#endif
+    decrypt_rounds_portable(l, r, ks);
 }
 
 } // namespace velk::ct

@@ -238,8 +238,12 @@ struct Engine {
 std::vector<Engine> constant_time_engines() {
     return {{"portable", velk::ct::encrypt_rounds_portable, velk::ct::decrypt_rounds_portable,
              true},
+#ifdef VELK_HAVE_AVX512_ENGINE
             {"avx512", velk::ct::encrypt_rounds_avx512, velk::ct::decrypt_rounds_avx512,
              velk::ct::avx512_available()},
+#else
+            {"avx512", nullptr, nullptr, false}, // not in this build
+#endif
             {"chosen", velk::ct::encrypt_rounds, velk::ct::decrypt_rounds, true}};
 }
 
