@@ -734,8 +734,10 @@ constexpr WidthInfo width_info[] = {
     {Width::avx512, 512, 10},
 };
 
-void run_width(Width w, const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,
-               std::size_t blocks, bool decrypt, unsigned char *chain) {
+} // namespace
+
+void bulk_width::run(Width w, const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,
+                     std::size_t blocks, bool decrypt, unsigned char *chain) {
     switch (w) {
     case Width::one_block:
         one_by_one(key, in, out, blocks, decrypt, chain);
@@ -754,6 +756,8 @@ void run_width(Width w, const Ede3BulkKey &key, const unsigned char *in, unsigne
     }
 }
 
+namespace {
+
 // Whole batches in the chosen width; what is left over in whichever width
 // up to it (or one block at a time) costs least for that many blocks.
 void independent_blocks(const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,
@@ -763,7 +767,7 @@ void independent_blocks(const Ede3BulkKey &key, const unsigned char *in, unsigne
     const Width top = bulk_width::chosen();
     const std::size_t batch = width_info[static_cast<int>(top)].batch;
     const std::size_t whole = blocks / batch * batch;
-    run_width(top, key, in, out, whole, decrypt, chain);
+    bulk_width::run(top, key, in, out, whole, decrypt, chain);
     const std::size_t rest = blocks - whole;
     if (rest == 0)
         return;
@@ -777,7 +781,7 @@ void independent_blocks(const Ede3BulkKey &key, const unsigned char *in, unsigne
                 best_cost = cost;
             }
         }
-    run_width(best, key, in + 8 * whole, out + 8 * whole, rest, decrypt, chain);
+    bulk_width::run(best, key, in + 8 * whole, out + 8 * whole, rest, decrypt, chain);
 }
 
 } // namespace
@@ -893,16 +897,6 @@ Width chosen() {
                 w = std::min(w, n.width);
     }
     return w;
-}
-
-void ede3_ecb(Width w, const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,
-              std::size_t blocks, bool decrypt) {
-    run_width(w, key, in, out, blocks, decrypt, nullptr);
-}
-
-void ede3_cbc_decrypt(Width w, const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,
-                      std::size_t blocks, unsigned char chain[8]) {
-    run_width(w, key, in, out, blocks, true, chain);
 }
 
 } // namespace bulk_width

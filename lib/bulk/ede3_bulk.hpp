@@ -69,8 +69,8 @@ void ede3_cbc_decrypt_blocks(const Ede3BulkKey &key, const unsigned char *in, un
 void ede3_cbc_encrypt_blocks(const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,
                              std::size_t blocks, unsigned char chain[8]);
 
-// The ways of computing independent blocks, for the tests (which hold every
-// one of them to the same bytes) and for pinning one: the environment
+// The ways of computing independent blocks, which the tests hold to the same
+// bytes one by one, and pinning one: the environment
 // variable VELK_BULK_WIDTH (one_block, sse2, avx2 or avx512) caps the width
 // the functions above choose, e.g. to run under a tool that lacks AVX-512.
 namespace bulk_width {
@@ -84,11 +84,12 @@ bool available(Width w);
 Width chosen();
 
 // The blocks in width `w` alone (which must be available), batch by batch,
-// the last batch filled up with zero blocks.
-void ede3_ecb(Width w, const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,
-              std::size_t blocks, bool decrypt);
-void ede3_cbc_decrypt(Width w, const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,
-                      std::size_t blocks, unsigned char chain[8]);
+// the last batch filled up with zero blocks: encrypted, or decrypted when
+// `decrypt` is true, and then, when `chain` is not null, CBC-decrypted as
+// ede3_cbc_decrypt_blocks does. The functions above run every call through
+// this, a width for the batches and one for the rest.
+void run(Width w, const Ede3BulkKey &key, const unsigned char *in, unsigned char *out,
+         std::size_t blocks, bool decrypt, unsigned char *chain);
 
 } // namespace bulk_width
 

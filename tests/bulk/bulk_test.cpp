@@ -77,7 +77,7 @@ class Bulk : public ::testing::TestWithParam<Way> {
              bool decrypt) {
         const auto key = k.bulk();
         if (!GetParam().chosen)
-            velk::bulk_width::ede3_ecb(GetParam().width, *key, in, out, blocks, decrypt);
+            velk::bulk_width::run(GetParam().width, *key, in, out, blocks, decrypt, nullptr);
         else if (decrypt)
             velk::ede3_decrypt_blocks(*key, in, out, blocks);
         else
@@ -95,7 +95,7 @@ class Bulk : public ::testing::TestWithParam<Way> {
         if (GetParam().chosen)
             velk::ede3_cbc_decrypt_blocks(*key, in, out, blocks, chain);
         else
-            velk::bulk_width::ede3_cbc_decrypt(GetParam().width, *key, in, out, blocks, chain);
+            velk::bulk_width::run(GetParam().width, *key, in, out, blocks, true, chain);
     }
 };
 

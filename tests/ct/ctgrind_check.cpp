@@ -227,10 +227,10 @@ void many_block_widths() {
             continue;
         for (bool decrypt : {false, true})
             on_buffer([&](unsigned char *buf, unsigned char *, const velk::Ede3BulkKey &key) {
-                w::ede3_ecb(width, key, buf, buf, buffer_blocks, decrypt);
+                w::run(width, key, buf, buf, buffer_blocks, decrypt, nullptr);
             });
         on_buffer([&](unsigned char *buf, unsigned char *chain, const velk::Ede3BulkKey &key) {
-            w::ede3_cbc_decrypt(width, key, buf, buf, buffer_blocks, chain);
+            w::run(width, key, buf, buf, buffer_blocks, true, chain);
         });
     }
 }
