@@ -63,16 +63,16 @@ std::FILE *reading(const unsigned char *data, std::size_t size) {
 
 using Stream = StreamResult (*)(std::FILE *, std::FILE *, unsigned char *, std::size_t,
                                 const unsigned char *, const unsigned char *, int,
-                                const velkfile::ProgressHook *);
+                                const velkfile::ProgressHook *, const velkfile::ThreadPlan &);
 
 StreamResult through(Stream fn, const unsigned char *data, std::size_t size,
-                     std::vector<unsigned char> &buffer, int mode,
+                     std::vector<unsigned char> &buffer, int mode, const velkfile::ThreadPlan &plan,
                      std::vector<unsigned char> &out) {
     std::FILE *in = reading(data, size);
     require(in != nullptr);
     Memory result;
     const StreamResult r =
-        fn(in, result.stream, buffer.data(), buffer.size(), key, vector, mode, nullptr);
+        fn(in, result.stream, buffer.data(), buffer.size(), key, vector, mode, nullptr, plan);
     out = result.close();
     std::fclose(in);
     return r;
@@ -86,12 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int mode = data[0] & 1 ? velkfile::mode_cbc : velkfile::mode_ecb;
     std::vector<unsigned char> buffer(capacities[(data[0] >> 1) & 7]);
     constexpr unsigned workers[4] = {1, 2, 3, 8};
-    velkfile::thread_plan = velkfile::ThreadPlan{workers[(data[0] >> 4) & 3], buffer.size()};
+    const velkfile::ThreadPlan plan{workers[(data[0] >> 4) & 3], buffer.size()};
     const unsigned char *file = data + 1;
     const std::size_t n = size - 1;
 
     std::vector<unsigned char> out;
-    const StreamResult r = through(velkfile::decrypt_stream, file, n, buffer, mode, out);
+    const StreamResult r = through(velkfile::decrypt_stream, file, n, buffer, mode, plan, out);
     require(r.status != StreamResult::read_failed && r.status != StreamResult::write_failed);
 
     // A file of the count byte alone holds no block: only 8 fits it.
@@ -117,11 +117,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The same bytes as a plaintext: the file has the format's size and count
     // byte, and reads back to them.
     std::vector<unsigned char> enc, dec;
-    require(through(velkfile::encrypt_stream, file, n, buffer, mode, enc).status ==
+    require(through(velkfile::encrypt_stream, file, n, buffer, mode, plan, enc).status ==
             StreamResult::ok);
     require(enc.size() == (n + 7) / 8 * 8 + 1);
     require(enc.back() == (n % 8 == 0 ? 8 : n % 8));
-    require(through(velkfile::decrypt_stream, enc.data(), enc.size(), buffer, mode, dec).status ==
+    require(through(velkfile::decrypt_stream, enc.data(), enc.size(), buffer, mode, plan, dec).status ==
             StreamResult::ok);
     require(dec.size() == n && (n == 0 || std::memcmp(dec.data(), file, n) == 0));
     return 0;

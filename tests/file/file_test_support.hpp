@@ -92,6 +92,10 @@ inline std::FILE *file_with(const Bytes &data) {
     return f;
 }
 
+// The thread plan that the helpers below, and the tests' own stream calls,
+// pass: a test sets it for its run (PlanScope, the Stream fixture).
+inline ThreadPlan test_plan;
+
 // Runs the writer or the reader over `data` through a buffer of `capacity`.
 inline StreamResult stream(Direction direction, const Bytes &data, Bytes &result, const Key &key,
                            const Block &iv, int mode, std::size_t capacity = chunk_bytes) {
@@ -100,20 +104,23 @@ inline StreamResult stream(Direction direction, const Bytes &data, Bytes &result
     Bytes buffer(capacity);
     const StreamResult r =
         direction == Direction::encrypt
-            ? encrypt_stream(in, out, buffer.data(), capacity, key.data(), iv.data(), mode)
-            : decrypt_stream(in, out, buffer.data(), capacity, key.data(), iv.data(), mode);
+            ? encrypt_stream(in, out, buffer.data(), capacity, key.data(), iv.data(), mode,
+                             nullptr, test_plan)
+            : decrypt_stream(in, out, buffer.data(), capacity, key.data(), iv.data(), mode,
+                             nullptr, test_plan);
     result = slurp(out);
     std::fclose(in);
     std::fclose(out);
     return r;
 }
 
-// Sets the thread plan for a scope and restores the default after it.
+// Sets the thread plan the helpers below stream with for a scope, and
+// restores the default after it.
 struct PlanScope {
     explicit PlanScope(unsigned workers, std::size_t slot_bytes = 0) {
-        thread_plan = ThreadPlan{workers, slot_bytes};
+        test_plan = ThreadPlan{workers, slot_bytes};
     }
-    ~PlanScope() { thread_plan = ThreadPlan{}; }
+    ~PlanScope() { test_plan = ThreadPlan{}; }
     PlanScope(const PlanScope &) = delete;
     PlanScope &operator=(const PlanScope &) = delete;
 };
@@ -167,8 +174,10 @@ inline StreamResult stream_pipe(Direction direction, PipeLike in, Bytes &result,
     Bytes buffer(capacity);
     const StreamResult r =
         direction == Direction::encrypt
-            ? encrypt_stream(f_in, f_out, buffer.data(), capacity, key.data(), iv.data(), mode)
-            : decrypt_stream(f_in, f_out, buffer.data(), capacity, key.data(), iv.data(), mode);
+            ? encrypt_stream(f_in, f_out, buffer.data(), capacity, key.data(), iv.data(), mode,
+                             nullptr, test_plan)
+            : decrypt_stream(f_in, f_out, buffer.data(), capacity, key.data(), iv.data(), mode,
+                             nullptr, test_plan);
     std::fclose(f_in);
     std::fclose(f_out);
     result = sink.data;

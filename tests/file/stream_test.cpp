@@ -48,8 +48,8 @@ const Block iv = velk::test::block_from_hex("1f2e3d4c5b6a7988");
 // the many-block path.
 class Stream : public ::testing::TestWithParam<ThreadPlan> {
   protected:
-    void SetUp() override { thread_plan = GetParam(); }
-    void TearDown() override { thread_plan = ThreadPlan{}; }
+    void SetUp() override { test_plan = GetParam(); }
+    void TearDown() override { test_plan = ThreadPlan{}; }
 };
 
 INSTANTIATE_TEST_SUITE_P(Plans, Stream,
@@ -200,9 +200,11 @@ TEST(StreamLimits, RefusesAnUnusableBufferBeforeReadingOrWriting) {
             unsigned char *buffer = guarded.data() + 8;
             const StreamResult r = direction == Direction::encrypt
                                        ? encrypt_stream(in, out, buffer, c.capacity,
-                                                        distinct_key.data(), iv.data(), mode_cbc)
+                                                        distinct_key.data(), iv.data(), mode_cbc,
+                                                        nullptr, test_plan)
                                        : decrypt_stream(in, out, buffer, c.capacity,
-                                                        distinct_key.data(), iv.data(), mode_cbc);
+                                                        distinct_key.data(), iv.data(), mode_cbc,
+                                                        nullptr, test_plan);
             if (c.usable) {
                 EXPECT_EQ(r.status, StreamResult::ok);
             } else {
@@ -310,9 +312,9 @@ TEST_P(Stream, ProgressHookCountsEveryByteWritten) {
             const StreamResult r =
                 direction == Direction::encrypt
                     ? encrypt_stream(in, out, buffer.data(), 1024, distinct_key.data(), iv.data(),
-                                     mode, &hook)
+                                     mode, &hook, test_plan)
                     : decrypt_stream(in, out, buffer.data(), 1024, distinct_key.data(), iv.data(),
-                                     mode, &hook);
+                                     mode, &hook, test_plan);
             ASSERT_EQ(r.status, StreamResult::ok);
             const Bytes written = slurp(out);
             // The writer's count byte comes after the last buffer.

@@ -76,12 +76,12 @@ void fault_now() {
     if (in == nullptr || !open_output(out.c_str(), output, nullptr) || !output.replaced)
         _exit(93);
     alarm(60);
-    thread_plan = ThreadPlan{2, 4096, fault_now};
+    const ThreadPlan plan{2, 4096, fault_now};
     Bytes buffer(chunk_bytes);
     const Key key{};
     const Block vector{};
     encrypt_stream(in, output.stream, buffer.data(), chunk_bytes, key.data(), vector.data(),
-                   mode_ecb);
+                   mode_ecb, nullptr, plan);
     _exit(0); // the fault never came
 }
 

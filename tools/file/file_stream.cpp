@@ -105,28 +105,33 @@ namespace {
 
 StreamResult stream(Direction direction, std::FILE *in, std::FILE *out, unsigned char *buffer,
                     std::size_t capacity, const unsigned char key[24],
-                    const unsigned char vector[8], int mode, const ProgressHook *progress) {
+                    const unsigned char vector[8], int mode, const ProgressHook *progress,
+                    const ThreadPlan &plan) {
     if (!usable_capacity(capacity))
         return failure(StreamResult::bad_capacity);
     Cipher cipher(key, vector);
     // The key in the block paths' forms, once for the whole file.
     const velk::Ede3BulkKey bulk_key(cipher.ks1, cipher.ks2, cipher.ks3);
     return stream_blocks(direction, mode, in, out, bulk_key, cipher.chain, buffer, capacity,
-                         progress);
+                         progress, plan);
 }
 
 } // namespace
 
 StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
-                            const unsigned char vector[8], int mode, const ProgressHook *progress) {
-    return stream(Direction::encrypt, in, out, buffer, capacity, key, vector, mode, progress);
+                            const unsigned char vector[8], int mode, const ProgressHook *progress,
+                            const ThreadPlan &plan) {
+    return stream(Direction::encrypt, in, out, buffer, capacity, key, vector, mode, progress,
+                  plan);
 }
 
 StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
-                            const unsigned char vector[8], int mode, const ProgressHook *progress) {
-    return stream(Direction::decrypt, in, out, buffer, capacity, key, vector, mode, progress);
+                            const unsigned char vector[8], int mode, const ProgressHook *progress,
+                            const ThreadPlan &plan) {
+    return stream(Direction::decrypt, in, out, buffer, capacity, key, vector, mode, progress,
+                  plan);
 }
 
 StreamResult check_encrypted_input(std::FILE *in, off_t size) {

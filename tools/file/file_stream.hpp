@@ -69,6 +69,17 @@ constexpr bool usable_capacity(std::size_t capacity) {
 }
 static_assert(usable_capacity(chunk_bytes));
 
+// How a stream spreads its work over threads. The program passes the
+// defaults; the tests name workers and slot sizes to force threads onto
+// small inputs and odd slots.
+struct ThreadPlan {
+    unsigned workers = 0;       // 0: available_workers() (pipeline.hpp)
+    std::size_t slot_bytes = 0; // 0: default_slot_bytes; else a multiple of 8, at least 16
+    // Called on a worker thread (never the reader) before each job it
+    // takes: tests plant a fault there. The program leaves it null.
+    void (*before_worker_job)() = nullptr;
+};
+
 // Told after each buffer of output is written, with its length in bytes, so
 // the caller can show how far a long run has come.
 struct ProgressHook {
@@ -79,13 +90,14 @@ struct ProgressHook {
 // Streams `in` to `out` through `buffer` of `capacity` bytes (see
 // usable_capacity; the program uses chunk_bytes). The key is 24 bytes, the
 // vector 8 bytes and read only in CBC mode. Both flush `out` at the end but
-// close neither stream. `progress`, when given, hears of every buffer written.
+// close neither stream. `progress`, when given, hears of every buffer written;
+// `plan` says how many threads may share the work.
 // The key schedules and the chaining value are wiped before they return; the
 // buffer is the caller's to wipe.
 StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
                             const unsigned char vector[8], int mode,
-                            const ProgressHook *progress = nullptr);
+                            const ProgressHook *progress = nullptr, const ThreadPlan &plan = {});
 
 // The reader trusts nothing in its input. It holds back the last block of
 // each full read until the next read shows whether it is the final block, so
@@ -96,7 +108,7 @@ StreamResult encrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer
 StreamResult decrypt_stream(std::FILE *in, std::FILE *out, unsigned char *buffer,
                             std::size_t capacity, const unsigned char key[24],
                             const unsigned char vector[8], int mode,
-                            const ProgressHook *progress = nullptr);
+                            const ProgressHook *progress = nullptr, const ThreadPlan &plan = {});
 
 // The failures of the framing, with errno of the read or write just failed
 // as the detail (EIO when the call left none).

@@ -23,8 +23,6 @@
 
 namespace velkfile {
 
-ThreadPlan thread_plan;
-
 unsigned parse_thread_limit(const char *text) {
     if (text == nullptr || *text == '\0')
         return 0;
@@ -161,6 +159,7 @@ struct Pipeline {
     Direction direction;
     int mode;
     const velk::Ede3BulkKey *key;
+    void (*before_job)() = nullptr; // the plan's before_worker_job
 
     Slot *slots = nullptr;
     std::size_t slot_count = 0;
@@ -208,8 +207,8 @@ void *worker_main(void *arg) {
             pthread_cond_wait(&p.work, &p.lock);
         if (p.stop)
             break;
-        if (thread_plan.before_worker_job != nullptr)
-            thread_plan.before_worker_job();
+        if (p.before_job != nullptr)
+            p.before_job();
         p.do_next_job();
     }
     pthread_mutex_unlock(&p.lock);
@@ -386,17 +385,17 @@ StreamResult run_pipeline(Pipeline &p, std::FILE *in, std::FILE *out, unsigned w
 // How many workers the stream gets, and its ring: none (0) when the mode
 // chains from block to block, the plan names fewer than two, or the input
 // is a regular file that fits in one slot.
-unsigned planned_workers(Direction direction, int mode, std::FILE *in, std::size_t &slot_count,
-                         std::size_t &slot_bytes) {
+unsigned planned_workers(const ThreadPlan &plan, Direction direction, int mode, std::FILE *in,
+                         std::size_t &slot_count, std::size_t &slot_bytes) {
     if (direction == Direction::encrypt && mode == mode_cbc)
         return 0;
-    unsigned workers = thread_plan.workers != 0 ? thread_plan.workers : available_workers();
+    unsigned workers = plan.workers != 0 ? plan.workers : available_workers();
     if (workers > max_workers)
         workers = max_workers;
     if (workers < 2)
         return 0;
     slot_count = slots_per_worker * workers;
-    slot_bytes = thread_plan.slot_bytes != 0 ? thread_plan.slot_bytes : default_slot_bytes;
+    slot_bytes = plan.slot_bytes != 0 ? plan.slot_bytes : default_slot_bytes;
     if (slot_bytes * slot_count > max_ring_bytes)
         slot_bytes = max_ring_bytes / slot_count / 8 * 8;
 
@@ -415,12 +414,14 @@ unsigned planned_workers(Direction direction, int mode, std::FILE *in, std::size
 StreamResult stream_blocks(Direction direction, int mode, std::FILE *in, std::FILE *out,
                            const velk::Ede3BulkKey &key, const unsigned char chain[8],
                            unsigned char *buffer, std::size_t capacity,
-                           const ProgressHook *progress) {
+                           const ProgressHook *progress, const ThreadPlan &plan) {
     Pipeline p;
     p.direction = direction;
     p.mode = mode;
     p.key = &key;
-    const unsigned workers = planned_workers(direction, mode, in, p.slot_count, p.slot_bytes);
+    p.before_job = plan.before_worker_job;
+    const unsigned workers =
+        planned_workers(plan, direction, mode, in, p.slot_count, p.slot_bytes);
     if (workers != 0) {
         p.ring = static_cast<unsigned char *>(std::malloc(p.slot_count * p.slot_bytes));
         p.slots = static_cast<Slot *>(std::calloc(p.slot_count, sizeof(Slot)));

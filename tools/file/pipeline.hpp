@@ -37,17 +37,6 @@ inline constexpr unsigned max_workers = 64;
 // The ring never takes more than this; with many workers the slots shrink.
 inline constexpr std::size_t max_ring_bytes = 4 * 1024 * 1024;
 
-// How the streams spread their work. The program leaves it at its defaults;
-// tests set it to force threads onto small inputs and odd slot sizes.
-struct ThreadPlan {
-    unsigned workers = 0;       // 0: available_workers()
-    std::size_t slot_bytes = 0; // 0: default_slot_bytes; else a multiple of 8, at least 16
-    // Called on a worker thread (never the reader) before each job it
-    // takes: tests plant a fault there. The program leaves it null.
-    void (*before_worker_job)() = nullptr;
-};
-extern ThreadPlan thread_plan;
-
 // The value of VELKFILE_THREADS as a limit: a positive decimal number, digits
 // only (a huge one saturates). Anything else, the empty text included, gives
 // 0, which sets no limit.
@@ -73,7 +62,7 @@ unsigned available_workers();
 // Streams `in` to `out` in the velkfile format: the one framing of the
 // format (reading, holding back the last block, the count byte, the checks
 // of the end) for every run. It runs on worker threads when that pays: the
-// plan names two or more workers, the mode does not chain (not CBC
+// plan (file_stream.hpp) names two or more workers, the mode does not chain (not CBC
 // encryption), the input is not a regular file that fits in one slot, and
 // the ring can be had. A pipe starts its workers only when its first slot is
 // full. Otherwise the reader processes each read itself, in `buffer` of
@@ -83,6 +72,6 @@ unsigned available_workers();
 StreamResult stream_blocks(Direction direction, int mode, std::FILE *in, std::FILE *out,
                            const velk::Ede3BulkKey &key, const unsigned char chain[8],
                            unsigned char *buffer, std::size_t capacity,
-                           const ProgressHook *progress);
+                           const ProgressHook *progress, const ThreadPlan &plan);
 
 } // namespace velkfile
