@@ -621,24 +621,6 @@ template <class Slice>
     secure_wipe(r, sizeof r);
 }
 
-// The exchange network of the one-block transform and the printed IP agree
-// bit for bit (the network leaves both halves rotated left by one).
-constexpr bool network_matches_initial_perm() {
-    for (unsigned j = 0; j < 64; ++j) {
-        std::uint32_t l = j < 32 ? 1u << (31 - j) : 0, r = j < 32 ? 0 : 1u << (63 - j);
-        initial_permutation(l, r);
-        l = rotr(l, 1);
-        r = rotr(r, 1);
-        for (unsigned i = 0; i < 64; ++i) {
-            const bool set = ((i < 32 ? l >> (31 - i) : r >> (63 - i)) & 1u) != 0;
-            if (set != (initial_perm[i] == j + 1))
-                return false;
-        }
-    }
-    return true;
-}
-static_assert(network_matches_initial_perm());
-
 // The blocks in batches of one width; with `chain` (CBC decryption) each
 // batch's last cipher block, kept before the batch may overwrite it, chains
 // the next.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "opaque.hpp"
 #include "tables.hpp"
 #include "velkcore.h"
 #ifdef VELK_CONSTANT_TIME
@@ -123,6 +124,24 @@ constexpr bool spread_rules_hold() {
 }
 static_assert(spread_rules_hold());
 static_assert(ip_plain(0x0123456789ABCDEFull) == 0xCC00CCFFF0AAF0AAull, "the well-known worked example");
+
+// The exchange network and the standard's printed IP (tables.hpp) agree bit
+// for bit (the network leaves both halves rotated left by one).
+constexpr bool network_matches_initial_perm() {
+    for (unsigned j = 0; j < 64; ++j) {
+        std::uint32_t l = j < 32 ? 1u << (31 - j) : 0, r = j < 32 ? 0 : 1u << (63 - j);
+        initial_permutation(l, r);
+        l = rotr(l, 1);
+        r = rotr(r, 1);
+        for (unsigned i = 0; i < 64; ++i) {
+            const bool set = ((i < 32 ? l >> (31 - i) : r >> (63 - i)) & 1u) != 0;
+            if (set != (initial_perm[i] == j + 1))
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(network_matches_initial_perm());
 } // namespace permutation_checks
 
 // The rounds work on each half in a wide form: the half h (rotated, as
@@ -135,16 +154,6 @@ static_assert(ip_plain(0x0123456789ABCDEFull) == 0xCC00CCFFF0AAF0AAull, "the wel
 // updates both copies.
 constexpr std::uint64_t widen(std::uint32_t h) { return std::uint64_t{h} << 32 | rotr(h, 4); }
 constexpr std::uint32_t narrow(std::uint64_t w) { return static_cast<std::uint32_t>(w >> 32); }
-
-// Keeps the compiler from folding a balanced XOR tree back into one long
-// chain. The empty statement emits no instruction; it only makes the value
-// opaque, so each level of the tree waits for its own two operands alone.
-[[gnu::always_inline]] inline std::uint64_t settle(std::uint64_t v) {
-#if defined(__GNUC__) || defined(__clang__)
-    __asm__("" : "+r"(v));
-#endif
-    return v;
-}
 
 // Round key j (0-15) of a pass in the given direction as one wide word; the
 // rounds before the first and after the last take the zero word.
@@ -166,11 +175,11 @@ template <bool encrypt, int j>
 [[gnu::always_inline]] inline std::uint64_t wide_round(std::uint64_t p, std::uint64_t x) {
     const auto &t = des_sp_wide;
     const auto lo = static_cast<std::uint32_t>(x), hi = static_cast<std::uint32_t>(x >> 32);
-    const std::uint64_t early = settle(settle(settle(p) ^ t[0][lo & 255]) ^ settle(t[3][lo >> 24] ^ t[7][hi >> 24]));
-    const std::uint64_t t12 = settle(t[1][(lo >> 8) & 255] ^ t[2][(lo >> 16) & 255]);
-    const std::uint64_t t45 = settle(t[4][hi & 255] ^ t[5][(hi >> 8) & 255]);
-    const std::uint64_t t6 = settle(t[6][(hi >> 16) & 255] ^ early);
-    return settle(settle(t12 ^ t45) ^ t6);
+    const std::uint64_t early = opaque(opaque(opaque(p) ^ t[0][lo & 255]) ^ opaque(t[3][lo >> 24] ^ t[7][hi >> 24]));
+    const std::uint64_t t12 = opaque(t[1][(lo >> 8) & 255] ^ t[2][(lo >> 16) & 255]);
+    const std::uint64_t t45 = opaque(t[4][hi & 255] ^ t[5][(hi >> 8) & 255]);
+    const std::uint64_t t6 = opaque(t[6][(hi >> 16) & 255] ^ early);
+    return opaque(opaque(t12 ^ t45) ^ t6);
 }
 
 // Sixteen rounds on wide halves, two per pass, so the halves never change
@@ -231,11 +240,11 @@ template <bool encrypt>
     wr = widen(r);
 #else
     const auto &g = ip_spread;
-    const std::uint64_t a = settle(g[hi >> 24] ^ g[(hi >> 16) & 255] << 1);
-    const std::uint64_t b = settle(g[(hi >> 8) & 255] << 2 ^ g[hi & 255] << 3);
-    const std::uint64_t c = settle(g[lo >> 24] << 4 ^ g[(lo >> 16) & 255] << 5);
-    const std::uint64_t d = settle(g[(lo >> 8) & 255] << 6 ^ g[lo & 255] << 7);
-    const std::uint64_t x = settle(a ^ b) ^ settle(c ^ d);
+    const std::uint64_t a = opaque(g[hi >> 24] ^ g[(hi >> 16) & 255] << 1);
+    const std::uint64_t b = opaque(g[(hi >> 8) & 255] << 2 ^ g[hi & 255] << 3);
+    const std::uint64_t c = opaque(g[lo >> 24] << 4 ^ g[(lo >> 16) & 255] << 5);
+    const std::uint64_t d = opaque(g[(lo >> 8) & 255] << 6 ^ g[lo & 255] << 7);
+    const std::uint64_t x = opaque(a ^ b) ^ opaque(c ^ d);
     wl = widen(rotl(static_cast<std::uint32_t>(x >> 32), 1));
     wr = widen(rotl(static_cast<std::uint32_t>(x), 1));
 #endif
@@ -255,11 +264,11 @@ template <bool encrypt>
     const auto &h = fp_spread;
     const std::uint32_t r = rotl(static_cast<std::uint32_t>(wr), 3),
                         l = rotl(static_cast<std::uint32_t>(wl), 3);
-    const std::uint64_t a = settle(h[r >> 24] << 6 ^ h[(r >> 16) & 255] << 4);
-    const std::uint64_t b = settle(h[(r >> 8) & 255] << 2 ^ h[r & 255]);
-    const std::uint64_t c = settle(h[l >> 24] << 7 ^ h[(l >> 16) & 255] << 5);
-    const std::uint64_t d = settle(h[(l >> 8) & 255] << 3 ^ h[l & 255] << 1);
-    const std::uint64_t x = settle(a ^ b) ^ settle(c ^ d);
+    const std::uint64_t a = opaque(h[r >> 24] << 6 ^ h[(r >> 16) & 255] << 4);
+    const std::uint64_t b = opaque(h[(r >> 8) & 255] << 2 ^ h[r & 255]);
+    const std::uint64_t c = opaque(h[l >> 24] << 7 ^ h[(l >> 16) & 255] << 5);
+    const std::uint64_t d = opaque(h[(l >> 8) & 255] << 3 ^ h[l & 255] << 1);
+    const std::uint64_t x = opaque(a ^ b) ^ opaque(c ^ d);
     hi = static_cast<std::uint32_t>(x >> 32);
     lo = static_cast<std::uint32_t>(x);
 #endif

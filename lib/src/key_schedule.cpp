@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "opaque.hpp"
 #include "tables.hpp"
 
 namespace velk {
@@ -14,15 +15,6 @@ namespace {
 constexpr std::uint64_t load_be64(const unsigned char *p) {
     std::uint64_t v = 0;
     for (unsigned i = 0; i < 8; ++i) v = v << 8 | p[i];
-    return v;
-}
-
-// Hides a value from the optimiser, so that the arithmetic below is not
-// turned back into compares and branches.
-inline std::uint64_t opaque(std::uint64_t v) {
-#if defined(__GNUC__) || defined(__clang__)
-    __asm__("" : "+r"(v));
-#endif
     return v;
 }
 
