@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Two-key EDE and three-key EEE triple DES: the key set-ups, ECB, CBC,
 // 8-bit CFB and 8-bit OFB.
+#include <cstddef>
+
 #include "key_schedule.hpp"
 #include "modes.hpp"
 #include "triple_stages.hpp"
@@ -49,6 +51,18 @@ template <class Cipher>
     store_be32(out + 4, lo);
 }
 
+// The triple set-ups' one rule: every 8-byte key of `key` is classified
+// before any schedule is built, and every schedule is built whatever the
+// classes; the result, the OR of the classes, is advice only.
+template <std::size_t N> int init_keys(const unsigned char *key, std::uint32_t *const (&ks)[N]) {
+    int classes = 0;
+    for (std::size_t i = 0; i < N; ++i)
+        classes |= des_keycheck(key + 8 * i);
+    for (std::size_t i = 0; i < N; ++i)
+        des_keyschedule(key + 8 * i, ks[i]);
+    return classes;
+}
+
 } // namespace
 } // namespace velk
 
@@ -60,13 +74,8 @@ using velk::Feedback;
 
 extern "C" {
 
-// Every key is classified before any schedule is built, and every schedule
-// is built whatever the classes: the result is advice only.
 int des_3EDEinit(const unsigned char key[16], int /*keylen*/, des_subkeys ks1, des_subkeys ks2) {
-    const int c1 = velk::des_keycheck(key), c2 = velk::des_keycheck(key + 8);
-    velk::des_keyschedule(key, ks1);
-    velk::des_keyschedule(key + 8, ks2);
-    return c1 | c2;
+    return velk::init_keys(key, {ks1, ks2});
 }
 
 int des_ecb3EDEencode(const unsigned char in[8], unsigned char out[8], const des_subkeys ks1,
@@ -119,12 +128,7 @@ int des_ofb3EDEdecode(const unsigned char *in, unsigned char *out, uint32_t leng
 
 int des_3EEEinit(const unsigned char key[24], int /*keylen*/, des_subkeys ks1, des_subkeys ks2,
                  des_subkeys ks3) {
-    const int c1 = velk::des_keycheck(key), c2 = velk::des_keycheck(key + 8),
-              c3 = velk::des_keycheck(key + 16);
-    velk::des_keyschedule(key, ks1);
-    velk::des_keyschedule(key + 8, ks2);
-    velk::des_keyschedule(key + 16, ks3);
-    return c1 | c2 | c3;
+    return velk::init_keys(key, {ks1, ks2, ks3});
 }
 
 int des_ecb3EEEencode(const unsigned char in[8], unsigned char out[8], const des_subkeys ks1,
