@@ -34,6 +34,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <utility>
@@ -97,13 +98,26 @@ concept short_fixed_output =
     static_extent<I>() != std::dynamic_extent && static_extent<O>() != std::dynamic_extent &&
     static_extent<O>() < static_extent<I>();
 
-// Sets every element to zero through a volatile pointer: the compiler must
-// perform each store, even into memory that is never read again (a plain
-// store or memset there is dead to the optimiser and may vanish).
+// Sets `size` bytes at `p` to zero, even when nothing reads them again: a
+// memset there is a dead store to the optimiser and may vanish, so an empty
+// statement that may read the memory follows it; a compiler without GNU
+// asm stores each byte through a volatile pointer instead. velk's libraries
+// and programs clear their secrets with this too.
+inline void secure_wipe(void *p, std::size_t size) noexcept {
+    if (size == 0)
+        return;
+#if defined(__GNUC__) || defined(__clang__)
+    std::memset(p, 0, size);
+    __asm__ __volatile__("" : : "r"(p) : "memory");
+#else
+    volatile unsigned char *b = static_cast<volatile unsigned char *>(p);
+    for (std::size_t i = 0; i < size; ++i)
+        b[i] = 0;
+#endif
+}
+
 template <class T, std::size_t N> void wipe(std::array<T, N> &a) noexcept {
-    volatile T *p = a.data();
-    for (std::size_t i = 0; i < N; ++i)
-        p[i] = T{};
+    secure_wipe(a.data(), sizeof a);
 }
 
 // The key schedule of one 8-byte key, cleared when it is destroyed. Copies
