@@ -65,8 +65,9 @@ inline std::uint64_t box_share(unsigned box, std::uint32_t v) {
            ((rotr64(p[2].table, v) & p[2].bit) | (rotr64(p[3].table, v) & p[3].bit));
 }
 
-// x XOR F(h, e, o), with the inputs taken as feistel() in block.hpp takes
-// them.
+// x XOR F(h, e, o): `h` is a half in the rotated form the rounds work on,
+// `e` and `o` the round's even and odd schedule words (des_subkeys holds
+// each round's pair in that order).
 inline std::uint32_t feistel_ct(std::uint32_t x, std::uint32_t h, std::uint32_t e,
                                 std::uint32_t o) {
     const std::uint32_t a = rotr(h, 4) ^ e;
