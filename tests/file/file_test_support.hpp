@@ -96,18 +96,24 @@ inline std::FILE *file_with(const Bytes &data) {
 // pass: a test sets it for its run (PlanScope, the Stream fixture).
 inline ThreadPlan test_plan;
 
+// The writer or the reader from `in` to `out` through all of `buffer`, under
+// the test's plan.
+inline StreamResult run_stream(Direction direction, std::FILE *in, std::FILE *out, Bytes &buffer,
+                               const Key &key, const Block &iv, int mode) {
+    return direction == Direction::encrypt
+               ? encrypt_stream(in, out, buffer.data(), buffer.size(), key.data(), iv.data(),
+                                mode, nullptr, test_plan)
+               : decrypt_stream(in, out, buffer.data(), buffer.size(), key.data(), iv.data(),
+                                mode, nullptr, test_plan);
+}
+
 // Runs the writer or the reader over `data` through a buffer of `capacity`.
 inline StreamResult stream(Direction direction, const Bytes &data, Bytes &result, const Key &key,
                            const Block &iv, int mode, std::size_t capacity = chunk_bytes) {
     std::FILE *in = file_with(data);
     std::FILE *out = std::tmpfile();
     Bytes buffer(capacity);
-    const StreamResult r =
-        direction == Direction::encrypt
-            ? encrypt_stream(in, out, buffer.data(), capacity, key.data(), iv.data(), mode,
-                             nullptr, test_plan)
-            : decrypt_stream(in, out, buffer.data(), capacity, key.data(), iv.data(), mode,
-                             nullptr, test_plan);
+    const StreamResult r = run_stream(direction, in, out, buffer, key, iv, mode);
     result = slurp(out);
     std::fclose(in);
     std::fclose(out);
@@ -172,12 +178,7 @@ inline StreamResult stream_pipe(Direction direction, PipeLike in, Bytes &result,
     std::FILE *f_in = in.open("rb");
     std::FILE *f_out = sink.open("wb");
     Bytes buffer(capacity);
-    const StreamResult r =
-        direction == Direction::encrypt
-            ? encrypt_stream(f_in, f_out, buffer.data(), capacity, key.data(), iv.data(), mode,
-                             nullptr, test_plan)
-            : decrypt_stream(f_in, f_out, buffer.data(), capacity, key.data(), iv.data(), mode,
-                             nullptr, test_plan);
+    const StreamResult r = run_stream(direction, f_in, f_out, buffer, key, iv, mode);
     std::fclose(f_in);
     std::fclose(f_out);
     result = sink.data;

@@ -363,6 +363,18 @@ bool same_file(const struct stat &a, const struct stat *b) {
 // One of our own descriptors, as the shell set it up: written through a
 // duplicate of it, so `>>` keeps appending and `{ ...; } >f` keeps what
 // others wrote before and after. Reopening would truncate.
+// Makes `out.stream` a writing stream on `fd`; when that fails, closes `fd`
+// and leaves errno as fdopen set it.
+bool stream_on(int fd, OutputFile &out) {
+    out.stream = fdopen(fd, "wb");
+    if (out.stream != nullptr)
+        return true;
+    const int err = errno;
+    close(fd);
+    errno = err;
+    return false;
+}
+
 bool open_descriptor(int descriptor, OutputFile &out, const struct stat *input) {
     if (descriptor <= 2 && (closed_at_start & (1u << descriptor)) != 0) {
         out.refusal = closed_text(descriptor);
@@ -387,15 +399,8 @@ bool open_descriptor(int descriptor, OutputFile &out, const struct stat *input) 
         return false;
     }
     const int fd = fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
-    if (fd < 0)
+    if (fd < 0 || !stream_on(fd, out))
         return false;
-    out.stream = fdopen(fd, "wb");
-    if (out.stream == nullptr) {
-        const int err = errno;
-        close(fd);
-        errno = err;
-        return false;
-    }
     out.through_descriptor = true;
     return true;
 }
@@ -415,13 +420,8 @@ bool open_in_place(const char *outfile, OutputFile &out, const struct stat *inpu
         errno = err;
         return false;
     }
-    out.stream = fdopen(fd, "wb");
-    if (out.stream == nullptr) {
-        const int err = errno;
-        close(fd);
-        errno = err;
+    if (!stream_on(fd, out))
         return false;
-    }
     if (!S_ISREG(st.st_mode))
         out.in_place_reason.clear();
     else if (out.in_place_reason.empty())
